@@ -1,0 +1,110 @@
+// Multibyte-aware searches and the rule that keeps listed paths inside.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tools/Publisher.h"
+#include "update/PathRules.h"
+
+TEST(PathRules, SearchesStepOverDoubleByteCharacters) {
+    struct Case { std::string s; char ch; size_t last; };
+    const Case cases[] = {
+        {"C:\\game\\selfrenew.exe", '\\', 7},
+        {"C:\\ab\x81\\", '\\', 2},              // 0x5C as a trail byte
+        {"C:\\\xD6\xD0\xCE\xC4\\x.exe", '\\', 7},
+        {"noslash", '\\', std::string::npos},
+        {"a.txt", '.', 1},
+        {"\x81.", '.', std::string::npos},      // a lead byte swallows the next byte
+        {"\x81..", '.', 2},
+        {"end\x81", '\x81', 3},                 // a lone lead byte at the end is a byte of its own
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.last, MbcsFindLast(c.s, c.ch)) << c.s;
+    EXPECT_FALSE(NameHasDot("readme"));
+    EXPECT_TRUE(NameHasDot("\xD6\xD0\xCE\xC4.txt"));
+    EXPECT_FALSE(NameHasDot("\xD6\xD0\xCE\xC4"));
+}
+
+TEST(PathRules, CaseFoldingTouchesOnlyAsciiLetters) {
+    EXPECT_TRUE(EqualsNoCaseAZ("Skin\\Main.DLL", "skin\\main.dll"));
+    EXPECT_FALSE(EqualsNoCaseAZ("\xC1", "\xE1"));  // bytes above 0x7F stay as they are
+    EXPECT_FALSE(EqualsNoCaseAZ("[", "{"));
+    EXPECT_FALSE(EqualsNoCaseAZ("a", "ab"));
+}
+
+TEST(PathRules, OnlyEntriesInsideTheProgramFolderAreSafe) {
+    struct Case { std::string dir, name; bool safe; };
+    const Case cases[] = {
+        {"/", "a.dll", true},
+        {"\\", "a.dll", true},
+        {"skin", "bg.bmp", true},
+        {"skin\\main", "bg.bmp", true},
+        {"skin/main", "bg.bmp", true},
+        {"/", "skin", true},
+        {"a..b", "c..d.txt", true},
+        {"\xD6\xD0\xCE\xC4", "\xCE\xC4.txt", true},
+        {"/", "\x81\\x.dll", true},               // one GBK character, no separator
+        {"..", "a.dll", false},
+        {"skin\\..", "a.dll", false},
+        {"skin\\..\\..", "a.dll", false},
+        {"skin/../..", "a.dll", false},
+        {"/..", "a.dll", false},
+        {"\\..", "a.dll", false},
+        {"\\skin", "a.dll", false},
+        {"//", "a.dll", false},
+        {"\\\\server\\share", "a.dll", false},
+        {"//server/share", "a.dll", false},
+        {"C:", "a.dll", false},
+        {"C:\\Windows", "a.dll", false},
+        {"skin\\", "a.dll", false},
+        {"skin\\\\main", "a.dll", false},
+        {"", "a.dll", false},
+        {"/", "", false},
+        {"/", "..", false},
+        {"/", ".", false},
+        {"/", "...", false},
+        {"/", ". .", false},
+        {"skin\\. .", "a.dll", false},
+        {"/", "..\\a.dll", false},
+        {"/", "skin\\a.dll", false},
+        {"/", "a/b.dll", false},
+        {"/", "a:b.dll", false},
+        {"/", "CON", false},
+        {"/", "nul.txt", false},
+        {"/", "Lpt3.log", false},
+        {"com1", "a.dll", false},
+        {"/", "a\tb.dll", false},
+        {"/", std::string("..\0x.dll", 7), false},
+        {"\x81\\..", "a.dll", false},             // ".." to a single-byte code page
+        {"/", "\x81\\..", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.safe, IsSafeEntry(c.dir, c.name)) << "dir [" << c.dir << "] name [" << c.name << "]";
+}
+
+TEST(PathRules, PublisherRefusesNamesTheClientCantTake) {
+    struct Case { std::string name; bool folder; bool ok; };
+    const Case cases[] = {
+        {"a.dll", false, true},
+        {"skin", true, true},
+        {"\xD6\xD0\xCE\xC4.txt", false, true},
+        {"readme", false, false},
+        {"v1.0", true, false},
+        {"a:b.dll", false, false},
+        {"a\\b.dll", false, false},
+        {"\x81\\.txt", false, false},   // the download path would turn the trail byte into "/"
+        {"a#b.dll", false, false},
+        {"a?b.dll", false, false},
+        {"50%.dll", false, false},
+        {"a.dll.", false, false},
+        {"a.dll ", false, false},
+        {"CON.txt", false, false},
+        {"a\nb.dll", false, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(c.ok, NameProblem(c.name, c.folder) == nullptr) << c.name;
+    EXPECT_EQ(nullptr, ProductProblem("Hollo"));
+    EXPECT_EQ(nullptr, ProductProblem("12"));
+    EXPECT_NE(nullptr, ProductProblem(""));
+    EXPECT_NE(nullptr, ProductProblem(".."));
+    EXPECT_NE(nullptr, ProductProblem("a/b"));
+}

@@ -1,0 +1,128 @@
+// File-system calls of the publisher: Win32 on Windows, POSIX elsewhere.
+#include "tools/DiskFiles.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#endif
+
+namespace {
+
+struct FileCloser {
+    void operator()(FILE* f) const { fclose(f); }
+};
+using FilePtr = std::unique_ptr<FILE, FileCloser>;
+
+#ifdef _WIN32
+DiskKind KindOfAttributes(DWORD nAttr) {
+    // Junctions and symbolic links are reparse points: never followed.
+    if (nAttr & FILE_ATTRIBUTE_REPARSE_POINT) return DiskKind::Link;
+    if (nAttr & FILE_ATTRIBUTE_DIRECTORY) return DiskKind::Dir;
+    return DiskKind::File;
+}
+
+struct FindCloser {
+    void operator()(HANDLE h) const { if (h != INVALID_HANDLE_VALUE) FindClose(h); }
+};
+#else
+DiskKind KindOfMode(mode_t nMode) {
+    if (S_ISLNK(nMode)) return DiskKind::Link;
+    if (S_ISDIR(nMode)) return DiskKind::Dir;
+    if (S_ISREG(nMode)) return DiskKind::File;
+    return DiskKind::Other;
+}
+
+struct DirCloser {
+    void operator()(DIR* d) const { closedir(d); }
+};
+#endif
+
+}  // namespace
+
+#ifdef _WIN32
+char DiskSeparator() { return '\\'; }
+
+DiskKind DiskKindOf(const std::string& strPath) {
+    DWORD nAttr = GetFileAttributesA(strPath.c_str());
+    return nAttr == INVALID_FILE_ATTRIBUTES ? DiskKind::Missing : KindOfAttributes(nAttr);
+}
+
+bool DiskListFolder(const std::string& strPath, std::vector<DiskItem>& items) {
+    WIN32_FIND_DATAA data;
+    HANDLE hFind = FindFirstFileA(DiskJoin(strPath, "*").c_str(), &data);
+    if (hFind == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    std::unique_ptr<void, FindCloser> owner(hFind);
+    do {
+        std::string strName = data.cFileName;
+        if (strName == "." || strName == "..") continue;
+        items.push_back({strName, KindOfAttributes(data.dwFileAttributes)});
+    } while (FindNextFileA(hFind, &data));
+    if (GetLastError() != ERROR_NO_MORE_FILES) return false;
+    std::sort(items.begin(), items.end(), [](const DiskItem& a, const DiskItem& b) { return a.m_strName < b.m_strName; });
+    return true;
+}
+
+bool DiskMakeFolder(const std::string& strPath) {
+    return CreateDirectoryA(strPath.c_str(), nullptr) || DiskKindOf(strPath) == DiskKind::Dir;
+}
+
+bool DiskReplace(const std::string& strFrom, const std::string& strTo) {
+    return MoveFileExA(strFrom.c_str(), strTo.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+#else
+char DiskSeparator() { return '/'; }
+
+DiskKind DiskKindOf(const std::string& strPath) {
+    struct stat st;
+    return lstat(strPath.c_str(), &st) != 0 ? DiskKind::Missing : KindOfMode(st.st_mode);
+}
+
+bool DiskListFolder(const std::string& strPath, std::vector<DiskItem>& items) {
+    std::unique_ptr<DIR, DirCloser> dir(opendir(strPath.c_str()));
+    if (!dir) return false;
+    while (const dirent* ent = readdir(dir.get())) {
+        std::string strName = ent->d_name;
+        if (strName == "." || strName == "..") continue;
+        items.push_back({strName, DiskKindOf(DiskJoin(strPath, strName))});
+    }
+    std::sort(items.begin(), items.end(), [](const DiskItem& a, const DiskItem& b) { return a.m_strName < b.m_strName; });
+    return true;
+}
+
+bool DiskMakeFolder(const std::string& strPath) {
+    return mkdir(strPath.c_str(), 0755) == 0 || DiskKindOf(strPath) == DiskKind::Dir;
+}
+
+bool DiskReplace(const std::string& strFrom, const std::string& strTo) {
+    return rename(strFrom.c_str(), strTo.c_str()) == 0;
+}
+#endif
+
+std::string DiskJoin(const std::string& strFolder, const std::string& strName) {
+    if (strFolder.empty()) return strName;
+    char c = strFolder.back();
+    if (c == DiskSeparator() || c == '/') return strFolder + strName;
+    return strFolder + DiskSeparator() + strName;
+}
+
+bool DiskRemove(const std::string& strPath) { return std::remove(strPath.c_str()) == 0; }
+
+bool DiskCopyFile(const std::string& strFrom, const std::string& strTo) {
+    FilePtr in(fopen(strFrom.c_str(), "rb"));
+    if (!in) return false;
+    FilePtr out(fopen(strTo.c_str(), "wb"));
+    if (!out) return false;
+    std::unique_ptr<char[]> buffer(new char[256 * 1024]);
+    size_t n;
+    while ((n = fread(buffer.get(), 1, 256 * 1024, in.get())) > 0)
+        if (fwrite(buffer.get(), 1, n, out.get()) != n) return false;
+    if (ferror(in.get())) return false;
+    return fclose(out.release()) == 0;
+}

@@ -1,0 +1,42 @@
+// Entries of the server's file list, the local scan and the comparison that
+// yields the work list. No Windows header here: the reader and the comparison
+// also build natively for fuzzing.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum EntryKind {
+    ENTRY_FILE = 0,
+    ENTRY_DIR = 1,
+};
+
+struct FileEntry {
+    std::string m_strDir;   // "/" or "\\" for the program folder itself
+    std::string m_strName;
+    uint32_t m_nCrc = 0;
+    int m_nKind = ENTRY_FILE;
+};
+
+// The work list of the current run, filled by BuildUpdateList.
+extern std::vector<FileEntry> g_updateList;
+// The program's folder with its final backslash, set by ScanLocalFiles.
+extern std::string g_strProgramDir;
+
+// Appends every (safe) entry of the list file to remote.
+void ReadFileList(const char* pszPath, std::vector<FileEntry>& remote);
+// Appends to g_updateList the entries to fetch or create, in list order.
+void BuildUpdateList(const std::vector<FileEntry>& remote, const std::vector<FileEntry>& local);
+// Looks every remote entry up under the program folder (Windows only).
+void ScanLocalFiles(const std::vector<FileEntry>& remote, std::vector<FileEntry>& local);
+// The same lookup under any folder given with its final backslash.
+void ScanFilesUnder(const std::string& strBaseDir, const std::vector<FileEntry>& remote,
+                    std::vector<FileEntry>& local);
+
+// Longest folder or name field a list line may carry.
+const size_t LIST_FIELD_MAX = 9999;
+// One line of the list without its LF: "folder:name:number" and white space
+// after the number. False for a blank or malformed line. Only the file's first
+// line keeps leading white space as part of its folder.
+bool ParseListLine(const char* pLine, size_t nLen, bool bFirstLine, FileEntry& entry);

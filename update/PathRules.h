@@ -1,0 +1,32 @@
+// Byte-string helpers for list entries: multibyte-aware searches in the GBK
+// code page and the rule that keeps every listed path inside the program
+// folder. No Windows header: shared with the publisher and native builds.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// A lead byte of a double-byte character in code page 936 (GBK).
+inline bool IsLeadByte936(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
+
+// Position of the last single-byte ch in s, stepping over double-byte
+// characters so that a trail byte equal to ch never counts; npos if none.
+size_t MbcsFindLast(const char* psz, size_t nLen, char ch);
+inline size_t MbcsFindLast(const std::string& s, char ch) { return MbcsFindLast(s.data(), s.size(), ch); }
+// Whether s holds ch as a single-byte character.
+bool MbcsContains(const std::string& s, char ch);
+// A listed name is a file when it contains a "." and a folder when it doesn't.
+inline bool NameHasDot(const std::string& strName) { return MbcsContains(strName, '.'); }
+
+// ASCII-only case folding (A-Z), the way list entries are compared.
+std::string FoldCaseAZ(const std::string& s);
+bool EqualsNoCaseAZ(const std::string& a, const std::string& b);
+
+// Whether a folder as listed ("/" or "\\" for the program folder, else
+// sub-folders joined by backslashes) names something inside the program folder.
+bool IsSafeListDir(const std::string& strDir);
+// Whether a name as listed is one plain component inside its folder.
+bool IsSafeListName(const std::string& strName);
+inline bool IsSafeEntry(const std::string& strDir, const std::string& strName) {
+    return IsSafeListDir(strDir) && IsSafeListName(strName);
+}
