@@ -1,0 +1,49 @@
+# Sourced by the scripts: one Wine prefix per build tree, a Chinese ANSI code page
+# and a virtual display. Expects BUILD_DIR to be set (absolute).
+export LC_ALL=zh_CN.UTF-8
+export LANG=zh_CN.UTF-8
+export WINEPREFIX="$BUILD_DIR/wineprefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+# Boots the prefix once and keeps its server up, so that Wine's long-lived helper
+# processes start here (with output to a file) and not inside a test.
+wine_up() {
+  mkdir -p "$BUILD_DIR/logs"
+  # A persistent server first: every later Wine start then costs a fraction of a second.
+  wineserver -p >/dev/null 2>&1 </dev/null || true
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "wine: creating the prefix (once per build tree)"
+  fi
+  wineboot -i >"$BUILD_DIR/logs/wineboot.log" 2>&1 </dev/null
+}
+
+wine_down() {
+  wineserver -k >/dev/null 2>&1 || true
+}
+
+# Starts Xvfb on the first free display number from 90 on.
+xvfb_up() {
+  local n
+  mkdir -p "$BUILD_DIR/logs"
+  for n in $(seq 90 130); do
+    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
+      Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$BUILD_DIR/logs/xvfb.log" 2>&1 </dev/null &
+      XVFB_PID=$!
+      export DISPLAY=":$n"
+      local i
+      for i in $(seq 1 50); do
+        [ -e "/tmp/.X11-unix/X$n" ] && return 0
+        sleep 0.1
+      done
+      echo "xvfb: display :$n did not come up" >&2
+      return 1
+    fi
+  done
+  echo "xvfb: no free display" >&2
+  return 1
+}
+
+xvfb_down() {
+  [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true
+}
