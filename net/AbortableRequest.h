@@ -1,0 +1,37 @@
+// The request handle of the running transfer, which another thread may close
+// to abort it: closing a WinINet handle makes a pending call on it return.
+#pragma once
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <atomic>
+
+namespace net {
+
+class AbortableRequest {
+public:
+    AbortableRequest();
+    ~AbortableRequest();
+    AbortableRequest(const AbortableRequest&) = delete;
+    AbortableRequest& operator=(const AbortableRequest&) = delete;
+
+    // Readies the slot for a new transfer: not aborted, no handle.
+    void Begin();
+    // Takes ownership of a freshly opened request (the slot is empty after
+    // Begin). False, and the handle closed at once, when already aborted.
+    bool Adopt(HINTERNET hRequest);
+    // Closes the request, if still open; safe from any thread, any number of times.
+    void Close();
+    // Marks the transfer aborted and closes its request.
+    void Abort();
+    bool IsAborted() const { return m_bAborted.load(); }
+    const std::atomic<bool>& AbortFlag() const { return m_bAborted; }
+
+private:
+    CRITICAL_SECTION m_cs;
+    HINTERNET m_hRequest = nullptr;
+    std::atomic<bool> m_bAborted{false};
+};
+
+}  // namespace net

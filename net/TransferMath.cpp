@@ -1,0 +1,32 @@
+// Arithmetic of a transfer; see TransferMath.h.
+#include "net/TransferMath.h"
+
+namespace net {
+
+bool ParseContentLength(const char* pszText, uint32_t* pnLength) {
+    if (pszText == nullptr || *pszText == '\0') return false;
+    uint64_t nValue = 0;
+    for (const char* p = pszText; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9') return false;
+        nValue = nValue * 10 + static_cast<uint64_t>(*p - '0');
+        if (nValue > UINT32_MAX) return false;
+    }
+    *pnLength = static_cast<uint32_t>(nValue);
+    return true;
+}
+
+int ProgressShare(uint32_t nReceived, uint32_t nSize) {
+    if (nSize == 0 || nReceived >= nSize) return 10000;
+    // Divide first, then scale, in floating point: the share the window shows.
+    double dShare = static_cast<double>(nReceived) / static_cast<double>(nSize) * 10000.0;
+    return static_cast<int>(dShare);
+}
+
+uint32_t BytesPerSecond(uint32_t nBytes, uint32_t nElapsedMs) {
+    if (nElapsedMs == 0) return 0;
+    // 64 bits: bytes x 1000 passes 32 bits from about 4 MB per window.
+    uint64_t nSpeed = static_cast<uint64_t>(nBytes) * 1000u / nElapsedMs;
+    return nSpeed > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(nSpeed);
+}
+
+}  // namespace net

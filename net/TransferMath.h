@@ -1,0 +1,29 @@
+// Arithmetic of a transfer: the announced length, the progress share and the
+// speed of one window. No platform header, so it builds and tests anywhere.
+#pragma once
+
+#include <cstdint>
+
+namespace net {
+
+// Length of the progress steps and of the speed windows, in milliseconds.
+constexpr uint32_t kProgressStepMs = 200;
+constexpr uint32_t kSpeedWindowMs = 3000;
+
+// Reads a Content-Length value: decimal digits only, fitting in 32 bits.
+bool ParseContentLength(const char* pszText, uint32_t* pnLength);
+
+// Share of nReceived in nSize, in ten-thousandths, truncated toward zero and
+// never above 10000. An announced length of 0 counts as complete.
+int ProgressShare(uint32_t nReceived, uint32_t nSize);
+
+// Bytes per second for nBytes over nElapsedMs (0 when no time has passed).
+uint32_t BytesPerSecond(uint32_t nBytes, uint32_t nElapsedMs);
+
+// True when at least nStep ms lie between dwBase and dwNow. The difference is
+// taken unsigned, so the wrap of the millisecond clock does no harm.
+inline bool StepDue(uint32_t dwNow, uint32_t dwBase, uint32_t nStep) {
+    return dwNow - dwBase >= nStep;
+}
+
+}  // namespace net

@@ -1,0 +1,82 @@
+// The arithmetic of a transfer: length parsing, progress share, speed, steps.
+#include <gtest/gtest.h>
+
+#include "net/TransferMath.h"
+
+namespace {
+
+TEST(TransferMath, ContentLengthIsDecimalDigitsWithin32Bits) {
+    struct Case { const char* text; bool ok; uint32_t value; };
+    const Case cases[] = {
+        {"0", true, 0},
+        {"1000000", true, 1000000},
+        {"4294967295", true, 4294967295u},
+        {"4294967296", false, 0},
+        {"99999999999999999999", false, 0},
+        {"", false, 0},
+        {"-1", false, 0},
+        {"12a", false, 0},
+        {" 12", false, 0},
+    };
+    for (const Case& c : cases) {
+        uint32_t value = 777;
+        EXPECT_EQ(c.ok, net::ParseContentLength(c.text, &value)) << "text \"" << c.text << "\"";
+        if (c.ok) {
+            EXPECT_EQ(c.value, value) << "text \"" << c.text << "\"";
+        }
+    }
+    uint32_t value = 0;
+    EXPECT_FALSE(net::ParseContentLength(nullptr, &value));
+}
+
+TEST(TransferMath, ProgressShareIsTruncatedTenThousandths) {
+    struct Case { uint32_t received, size; int share; };
+    const Case cases[] = {
+        {0, 1000000, 0},
+        {1, 3, 3333},
+        {2, 3, 6666},
+        {999999, 1000000, 9999},
+        {1000000, 1000000, 10000},
+        {4294967295u, 4294967295u, 10000},
+        {4294967294u, 4294967295u, 9999},
+        {0, 0, 10000},  // an empty file is complete
+        {5, 4, 10000},  // never above full
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.share, net::ProgressShare(c.received, c.size))
+            << c.received << " of " << c.size;
+    }
+}
+
+TEST(TransferMath, SpeedIsBytesPerSecondWithoutOverflow) {
+    struct Case { uint32_t bytes, ms, speed; };
+    const Case cases[] = {
+        {30000, 3000, 10000},
+        {0, 3000, 0},
+        {10, 0, 0},
+        {100000000, 3000, 33333333},  // bytes x 1000 passes 32 bits
+        {4294967295u, 1, 4294967295u},
+        {1000, 3001, 333},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.speed, net::BytesPerSecond(c.bytes, c.ms)) << c.bytes << " bytes in " << c.ms << " ms";
+    }
+}
+
+TEST(TransferMath, StepsAreDueAcrossTheClockWrap) {
+    struct Case { uint32_t now, base, step; bool due; };
+    const Case cases[] = {
+        {1199, 1000, 200, false},
+        {1200, 1000, 200, true},
+        {5000, 1000, 3000, true},
+        {0x00000010u, 0xFFFFFF50u, 200, false},  // 192 ms across the wrap
+        {0x00000018u, 0xFFFFFF50u, 200, true},   // 200 ms across the wrap
+        {0x00000000u, 0xFFFFFFFFu, 200, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.due, net::StepDue(c.now, c.base, c.step))
+            << "now " << c.now << " base " << c.base << " step " << c.step;
+    }
+}
+
+}  // namespace
