@@ -1,0 +1,165 @@
+// The native publisher run as operators run it, and the client's reader
+// built natively under the sanitizers.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "update/FileList.h"
+#include "update/PathRules.h"
+
+// The client's globals; the program defines them in its start-up code.
+std::vector<FileEntry> g_updateList;
+std::string g_strProgramDir;
+
+namespace {
+
+std::string g_strPublish;
+
+struct RunResult {
+    int m_nStatus;
+    std::string m_strOutput;
+};
+
+RunResult RunPublish(const std::string& strArgs) {
+    RunResult result{-1, std::string()};
+    FILE* p = popen((g_strPublish + " " + strArgs + " 2>&1").c_str(), "r");
+    if (!p) return result;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) result.m_strOutput.append(buf, n);
+    int nRaw = pclose(p);
+    result.m_nStatus = WIFEXITED(nRaw) ? WEXITSTATUS(nRaw) : -1;
+    return result;
+}
+
+void Put(const std::string& strPath, const std::string& strBytes) {
+    FILE* f = fopen(strPath.c_str(), "wb");
+    ASSERT_NE(nullptr, f) << strPath;
+    fwrite(strBytes.data(), 1, strBytes.size(), f);
+    fclose(f);
+}
+
+std::string Slurp(const std::string& strPath) {
+    std::string s;
+    FILE* f = fopen(strPath.c_str(), "rb");
+    if (!f) return s;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
+    fclose(f);
+    return s;
+}
+
+class PublishCli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char szTemplate[] = "/tmp/publish_test_XXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(szTemplate));
+        m_strTmp = szTemplate;
+        m_strRel = m_strTmp + "/rel";
+        mkdir(m_strRel.c_str(), 0755);
+    }
+    void TearDown() override { system(("rm -rf '" + m_strTmp + "'").c_str()); }
+    std::string m_strTmp, m_strRel;
+};
+
+}  // namespace
+
+TEST_F(PublishCli, HelpAndCommandLine) {
+    RunResult help = RunPublish("--help");
+    EXPECT_EQ(0, help.m_nStatus);
+    EXPECT_NE(std::string::npos, help.m_strOutput.find("--skip-unsafe"));
+    EXPECT_EQ(2, RunPublish("").m_nStatus);
+    EXPECT_EQ(2, RunPublish("a b").m_nStatus);
+    EXPECT_EQ(2, RunPublish("--bogus a b c").m_nStatus);
+    EXPECT_EQ(2, RunPublish(m_strRel + " " + m_strTmp + "/site ..").m_nStatus);
+}
+
+TEST_F(PublishCli, MissingOrEmptyReleaseFails) {
+    RunResult missing = RunPublish(m_strTmp + "/nothing " + m_strTmp + "/site Hollo");
+    EXPECT_EQ(1, missing.m_nStatus);
+    EXPECT_NE(std::string::npos, missing.m_strOutput.find("doesn't exist")) << missing.m_strOutput;
+    RunResult empty = RunPublish(m_strRel + " " + m_strTmp + "/site Hollo");
+    EXPECT_EQ(1, empty.m_nStatus);
+    EXPECT_NE(std::string::npos, empty.m_strOutput.find("is empty")) << empty.m_strOutput;
+}
+
+TEST_F(PublishCli, RefusesEachUnfitPathOrLeavesItOut) {
+    Put(m_strRel + "/a.dll", "123456789");
+    Put(m_strRel + "/README", "x");
+    mkdir((m_strRel + "/v1.0").c_str(), 0755);
+    Put(m_strRel + "/v1.0/in.dll", "x");
+    Put(m_strRel + "/A.DLL", "x");
+    Put(m_strRel + "/x:y.dll", "x");
+    ASSERT_EQ(0, symlink("a.dll", (m_strRel + "/link.dll").c_str()));
+    ASSERT_EQ(0, symlink("/etc", (m_strRel + "/etc").c_str()));
+    const char* const refused[] = {"README", "v1.0", "a.dll", "x:y.dll", "link.dll", "etc"};
+
+    std::string strSite = m_strTmp + "/site";
+    RunResult strict = RunPublish(m_strRel + " " + strSite + " Hollo");
+    EXPECT_EQ(1, strict.m_nStatus);
+    for (const char* psz : refused)
+        EXPECT_NE(std::string::npos, strict.m_strOutput.find(std::string("refused: ") + psz + " ")) << psz << "\n" << strict.m_strOutput;
+    struct stat st;
+    EXPECT_NE(0, stat(strSite.c_str(), &st)) << "nothing may be written";
+
+    RunResult lenient = RunPublish("--skip-unsafe " + m_strRel + " " + strSite + " Hollo");
+    EXPECT_EQ(0, lenient.m_nStatus) << lenient.m_strOutput;
+    for (const char* psz : refused)
+        EXPECT_NE(std::string::npos, lenient.m_strOutput.find(std::string("left out: ") + psz + " ")) << psz;
+    EXPECT_EQ("/:A.DLL:-1591671055\r\nend\r\n", Slurp(strSite + "/kroupdate/Hollo/filelist.list"));
+    EXPECT_NE(0, stat((strSite + "/kroupdate/Hollo/release/etc").c_str(), &st));
+}
+
+TEST_F(PublishCli, SiteIsReadBackByTheClient) {
+    mkdir((m_strRel + "/skin").c_str(), 0755);
+    mkdir((m_strRel + "/skin/main").c_str(), 0755);
+    Put(m_strRel + "/b.dll", "abc");
+    Put(m_strRel + "/a.dll", "123456789");
+    Put(m_strRel + "/skin/main/bg.bmp", "abc");
+    Put(m_strRel + "/\xD6\xD0\xCE\xC4.txt", "");
+    std::string strSite = m_strTmp + "/site";
+    for (int nRound = 0; nRound < 2; ++nRound) {  // publishing again over the site gives the same
+        RunResult r = RunPublish(m_strRel + " " + strSite + " Hollo");
+        ASSERT_EQ(0, r.m_nStatus) << r.m_strOutput;
+        std::string strList = strSite + "/kroupdate/Hollo/filelist.list";
+        EXPECT_EQ("/:a.dll:-771566985\r\n/:b.dll:899311407\r\n/:skin:0\r\nskin:main:0\r\n"
+                  "skin\\main:bg.bmp:899311407\r\n/:\xD6\xD0\xCE\xC4.txt:-1\r\nend\r\n",
+                  Slurp(strList)) << "round " << nRound;
+        std::vector<FileEntry> remote;
+        ReadFileList(strList.c_str(), remote);
+        EXPECT_EQ(6u, remote.size());
+        EXPECT_EQ("abc", Slurp(strSite + "/kroupdate/Hollo/release/skin/main/bg.bmp"));
+        EXPECT_EQ("123456789", Slurp(strSite + "/kroupdate/Hollo/release/a.dll"));
+    }
+}
+
+TEST(NativeReader, ArbitraryBytesNeverEscapeOrOverrun) {
+    // Lines built from the bytes that matter to the reader; the sanitizers watch.
+    const char kBytes[] = {':', ':', '\\', '/', '.', '.', 'a', '1', '-', ' ', '\r', '\n', '\x81', '\0', 'C'};
+    const std::string strPath = "/tmp/publish_native_fuzz_" + std::to_string(getpid()) + ".list";
+    unsigned seed = 99;
+    for (int round = 0; round < 2000; ++round) {
+        std::string body;
+        size_t n = (seed = seed * 1103515245u + 12345u) >> 16 & 255;
+        for (size_t i = 0; i < n; ++i) body += kBytes[((seed = seed * 1103515245u + 12345u) >> 16) % sizeof kBytes];
+        Put(strPath, body);
+        std::vector<FileEntry> remote;
+        ReadFileList(strPath.c_str(), remote);
+        for (const FileEntry& e : remote) ASSERT_TRUE(IsSafeEntry(e.m_strDir, e.m_strName)) << e.m_strDir << " " << e.m_strName;
+    }
+    unlink(strPath.c_str());
+}
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    // The publisher beside this test program.
+    std::string strSelf = argv[0];
+    g_strPublish = strSelf.substr(0, strSelf.rfind('/') + 1) + "publish";
+    return RUN_ALL_TESTS();
+}
