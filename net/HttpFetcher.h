@@ -38,8 +38,10 @@ public:
     bool GetFile(char* pszRequestPath, const char* pszLocalPath);
 
     // For a window that closes while a run goes on; safe from any thread.
-    // The running transfer stops at its next read (its pending read is
-    // aborted) and fails cleanly; every later GetFile of this fetcher fails.
+    // The running transfer stops at its next read (its request is closed,
+    // which on Windows also aborts a pending read) and fails cleanly; every
+    // later GetFile of this fetcher fails. The destructor cancels, then waits
+    // up to 3 s for the worker and terminates it only if it is still stuck.
     void CancelTransfer();
 
     HINTERNET m_hInternet = nullptr;  // owned by the update run
