@@ -9,9 +9,6 @@
 
 namespace testing_support {
 
-namespace {
-
-// A Linux path from the test environment as Wine sees it ("Z:\...\").
 std::string WinePathFromEnv(const char* pszVar) {
     const char* p = std::getenv(pszVar);
     if (!p || !*p) return std::string();
@@ -21,8 +18,6 @@ std::string WinePathFromEnv(const char* pszVar) {
     if (s.back() != '\\') s += '\\';
     return s;
 }
-
-}  // namespace
 
 std::string ProgramBinDir() { return WinePathFromEnv("SELFRENEW_BIN"); }
 

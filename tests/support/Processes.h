@@ -10,6 +10,8 @@
 
 namespace testing_support {
 
+// A Linux folder named by an environment variable, as Wine sees it ("Z:\...\").
+std::string WinePathFromEnv(const char* pszVar);
 // Folder of the built program (selfrenew.exe), as a Windows path with a final "\".
 std::string ProgramBinDir();
 // Folder of the test programs (GameHollo.exe and the tests), with a final "\".

@@ -1,0 +1,82 @@
+// The run fixture: a private program folder, a hidden stand-in window.
+#include "run/RunFixture.h"
+
+#include "support/Processes.h"
+
+using namespace testing_support;
+
+void RecordingSession::OnStatus(int nKind, const char* pszText) {
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_events.push_back({nKind, pszText, m_nTotalProgress});
+    }
+    UpdateSession::OnStatus(nKind, pszText);
+}
+
+std::vector<StatusEvent> RecordingSession::Events() const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_events;
+}
+
+std::vector<std::string> RecordingSession::Texts(int nKind) const {
+    std::vector<std::string> out;
+    for (const StatusEvent& e : Events())
+        if (e.nKind == nKind) out.push_back(e.strText);
+    return out;
+}
+
+void RunTest::SetUp() {
+    m_strProduct = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    m_strProgramDir = TestBinDir();
+    CleanProgramFolder();
+    SetCurrentDirectoryA(m_strProgramDir.c_str());
+    g_updateList.clear();
+    g_bRunResult = 0;
+    g_bSelfUpdated = 0;
+    m_hWnd = CreateWindowA("STATIC", "run window", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    g_hUpdateWnd = m_hWnd;
+}
+
+void RunTest::TearDown() {
+    g_hUpdateWnd = nullptr;
+    if (m_hWnd) DestroyWindow(m_hWnd);
+    g_updateList.clear();
+}
+
+void RunTest::CleanProgramFolder() {
+    char self[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    std::string selfName = self + std::string(self).rfind('\\') + 1;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((m_strProgramDir + "*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return;
+    do {
+        std::string name = fd.cFileName;
+        if (name == "." || name == ".." || lstrcmpiA(name.c_str(), selfName.c_str()) == 0) continue;
+        std::string path = m_strProgramDir + name;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            RemoveTree(path);
+        else
+            DeleteFileA(path.c_str());
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+}
+
+bool RunTest::RunAgainst(RecordingSession& session, unsigned short nPort, DWORD nTimeoutMs) {
+    session.SetProduct(m_strProduct.c_str());
+    DWORD start = GetTickCount();
+    session.StartRunThread("127.0.0.1", nPort);
+    for (;;) {
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= nTimeoutMs) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, nTimeoutMs - elapsed, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.hwnd == m_hWnd && msg.message == WM_COMMAND && LOWORD(msg.wParam) == IDOK) {
+                m_nClosedAfterMs = GetTickCount() - start;
+                return true;
+            }
+            DispatchMessageA(&msg);
+        }
+    }
+}

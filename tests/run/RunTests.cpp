@@ -1,0 +1,238 @@
+// Whole update runs against the tests' nginx on 127.0.0.1: fresh installs,
+// runs with nothing to do, changed, damaged, missing and special files.
+#include "run/RunFixture.h"
+
+#include <shlwapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+#include "res/Texts.h"
+#include "support/Processes.h"
+#include "support/Releases.h"
+#include "support/ScriptedServer.h"
+#include "update/Checksum.h"
+
+using namespace testing_support;
+
+namespace {
+
+size_t CountRequests(const std::vector<LoggedRequest>& log, const std::string& strSuffix) {
+    return static_cast<size_t>(std::count_if(log.begin(), log.end(), [&](const LoggedRequest& r) {
+        return r.strPath.size() >= strSuffix.size() &&
+               r.strPath.compare(r.strPath.size() - strSuffix.size(), strSuffix.size(), strSuffix) == 0;
+    }));
+}
+
+const ReleaseFiles kNested = {
+    {"a.dll", "root file"},
+    {"data/b.dat", std::string(70000, 'b')},
+    {"data/maps/c.map", "deep file"},
+    {"skin/main/bg.bmp", "picture"},
+    {"empty.txt", ""},
+};
+
+TEST_F(RunTest, FreshInstallThenNothingToDoThenOnlyTheChangedFiles) {
+    ASSERT_TRUE(PublishRelease(m_strProduct, kNested));
+    size_t before = NginxRequests().size();
+    {
+        RecordingSession session;
+        ASSERT_TRUE(RunAgainst(session, NginxPort()));
+        EXPECT_EQ(g_bRunResult, 1);
+        EXPECT_EQ(session.GetStatus(), TEXT_DONE);
+        EXPECT_EQ(session.m_nFileIndex, session.m_nFileCount);
+    }
+    for (const auto& f : kNested) {
+        std::string path = m_strProgramDir + f.first;
+        std::replace(path.begin(), path.end(), '/', '\\');
+        EXPECT_EQ(ReadWholeFile(path), f.second) << f.first;
+    }
+    // Every file and the list, each once.
+    EXPECT_EQ(NginxRequestsAfter(before, kNested.size() + 1).size(), kNested.size() + 1);
+
+    before = NginxRequests().size();
+    g_updateList.clear();
+    {
+        RecordingSession session;
+        ASSERT_TRUE(RunAgainst(session, NginxPort()));
+        EXPECT_EQ(g_bRunResult, 1);
+        EXPECT_EQ(session.GetStatus(), TEXT_DONE);
+        EXPECT_TRUE(session.Texts(FETCH_BEGIN).size() == 1) << "only the list is fetched";
+    }
+    std::vector<LoggedRequest> second = NginxRequestsAfter(before, 1);
+    ASSERT_EQ(second.size(), 1u);
+    EXPECT_EQ(second[0].strPath, "/kroupdate/" + m_strProduct + "/filelist.list");
+
+    ReleaseFiles changed = kNested;
+    changed["a.dll"] = "root file, new";
+    changed["data/maps/c.map"] = "deep file, new";
+    ASSERT_TRUE(PublishRelease(m_strProduct, changed));
+    before = NginxRequests().size();
+    g_updateList.clear();
+    {
+        RecordingSession session;
+        ASSERT_TRUE(RunAgainst(session, NginxPort()));
+    }
+    std::vector<LoggedRequest> third = NginxRequestsAfter(before, 3);
+    ASSERT_EQ(third.size(), 3u);
+    EXPECT_EQ(third[1].strPath, "/kroupdate/" + m_strProduct + "/release/a.dll");
+    EXPECT_EQ(third[2].strPath, "/kroupdate/" + m_strProduct + "/release/data/maps/c.map");
+    EXPECT_EQ(ReadWholeFile(m_strProgramDir + "data\\maps\\c.map"), "deep file, new");
+}
+
+TEST_F(RunTest, ServedBytesThatDifferFromTheListAreRequestedTwice) {
+    ASSERT_TRUE(PublishRelease(m_strProduct, {{"good.dll", "good"}, {"bad.dll", "as listed"}}));
+    ASSERT_TRUE(WriteWholeFile(SiteFilePath(m_strProduct, "bad.dll"), "something else"));
+    size_t before = NginxRequests().size();
+    RecordingSession session;
+    ASSERT_TRUE(RunAgainst(session, NginxPort()));
+    std::vector<LoggedRequest> log = NginxRequestsAfter(before, 4);
+    EXPECT_EQ(CountRequests(log, "/bad.dll"), 2u);
+    EXPECT_EQ(CountRequests(log, "/good.dll"), 1u);
+    EXPECT_EQ(g_bRunResult, 1);
+    EXPECT_EQ(ReadWholeFile(m_strProgramDir + "bad.dll"), "something else");
+}
+
+TEST_F(RunTest, SelfUpdateIsNotedAndSkippedEntriesAreNeverRequested) {
+    ASSERT_TRUE(PublishRelease(m_strProduct, {{"SelfRenew.EXE", "new updater"},
+                                              {"winmm.dll", "never"},
+                                              {"UpdateINI/x.ini", "never"},
+                                              {"z.dll", "last"}}));
+    size_t before = NginxRequests().size();
+    RecordingSession session;
+    ASSERT_TRUE(RunAgainst(session, NginxPort()));
+    std::vector<LoggedRequest> log = NginxRequestsAfter(before, 3);
+    EXPECT_EQ(g_bSelfUpdated, 1);
+    EXPECT_EQ(CountRequests(log, "/SelfRenew.EXE"), 1u);
+    EXPECT_EQ(CountRequests(log, "/winmm.dll"), 0u);
+    EXPECT_EQ(CountRequests(log, "/x.ini"), 0u);
+    EXPECT_EQ(ReadWholeFile(m_strProgramDir + "z.dll"), "last");
+    // Skipped entries are not counted: the bar ends short until the run's end fills it.
+    EXPECT_LT(session.m_nFileIndex, session.m_nFileCount);
+    EXPECT_EQ(session.m_nTotalProgress, 10000);
+}
+
+TEST_F(RunTest, AMissingFileShowsTheFileMessageAndTheRunGoesOn) {
+    ASSERT_TRUE(PublishRelease(m_strProduct, {{"gone.dll", "x"}, {"kept.dll", "kept"}}));
+    ASSERT_TRUE(DeleteFileA(SiteFilePath(m_strProduct, "gone.dll").c_str()));
+    RecordingSession session;
+    ASSERT_TRUE(RunAgainst(session, NginxPort()));
+    std::vector<std::string> texts = session.Texts(STATUS_TEXT);
+    EXPECT_NE(std::find(texts.begin(), texts.end(), TEXT_FILE_FAILED), texts.end());
+    EXPECT_EQ(texts.back(), TEXT_DONE);
+    EXPECT_EQ(ReadWholeFile(m_strProgramDir + "kept.dll"), "kept");
+    EXPECT_EQ(g_bRunResult, 1);
+    EXPECT_EQ(session.m_nFileIndex, 1);
+    EXPECT_EQ(session.m_nFileCount, 2);
+    EXPECT_FALSE(PathFileExistsA((m_strProgramDir + "gone.dll").c_str()));
+}
+
+TEST_F(RunTest, NoServerListeningShowsTheListMessageAndClosesAfterItsPause) {
+    RecordingSession session;
+    // A port that was free a moment ago: nothing listens there.
+    ASSERT_TRUE(RunAgainst(session, 9));
+    EXPECT_EQ(g_bRunResult, 0);
+    std::vector<std::string> texts = session.Texts(STATUS_TEXT);
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(texts.back(), TEXT_LIST_FAILED);
+    EXPECT_GE(m_nClosedAfterMs, 1900u) << "the message stands for two seconds";
+    EXPECT_EQ(session.m_nTotalProgress, 10000);
+}
+
+TEST_F(RunTest, TotalProgressStepsWithEachEntry) {
+    ASSERT_TRUE(PublishRelease(m_strProduct, {{"1.dll", "1"}, {"2.dll", "2"}, {"3.dll", "3"}, {"4.dll", "4"}}));
+    RecordingSession session;
+    ASSERT_TRUE(RunAgainst(session, NginxPort()));
+    std::vector<int> atBegin;
+    for (const StatusEvent& e : session.Events())
+        if (e.nKind == FETCH_BEGIN) atBegin.push_back(e.nTotalProgress);
+    // The list's own transfer first (the run set the total to 0), then each file.
+    EXPECT_EQ(atBegin, (std::vector<int>{0, 0, 2500, 5000, 7500}));
+
+    // Halfway through the third of four files.
+    session.m_nFileCount = 4;
+    session.m_nFileIndex = 2;
+    session.OnProgress(FETCH_PROGRESS, 5000);
+    EXPECT_EQ(session.m_nTotalProgress, 6250);
+    EXPECT_EQ(session.m_nFileProgress, 5000);
+}
+
+TEST_F(RunTest, ServerChoiceFromUpdateIniStartsTheRunOnTheCutPort) {
+    ASSERT_TRUE(WriteWholeFile(m_strProgramDir + "update.ini", "\xEF\xBB\xBF" "1;1;east;127.0.0.1;70000\r\n"));
+    RecordingSession session;
+    session.LoadUpdateServers();
+    ASSERT_EQ(session.m_lstUpdateServers.size(), 1u);
+    EXPECT_FALSE(session.StartUpdateRun(2));
+    ASSERT_TRUE(session.StartUpdateRun(1));
+    EXPECT_EQ(session.m_strServerHost, "127.0.0.1");
+    EXPECT_EQ(session.m_nServerPort, 4464);
+}
+
+TEST(MakeDirectoryPath, CreatesEveryFolderAlongThePath) {
+    std::string dir = FreshDir("mkdir");
+    SetCurrentDirectoryA(dir.c_str());
+    MakeDirectoryPath("data/sub\\deeper");
+    EXPECT_TRUE(PathIsDirectoryA((dir + "data\\sub\\deeper").c_str()));
+    // A GBK character whose trail byte is "\" stays one name.
+    MakeDirectoryPath("\x95\x5C" "x");
+    EXPECT_TRUE(PathIsDirectoryA((dir + "\x95\x5C" "x").c_str()));
+    int nEntries = 0;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((dir + "*").c_str(), &fd);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    do {
+        if (lstrcmpA(fd.cFileName, ".") != 0 && lstrcmpA(fd.cFileName, "..") != 0) ++nEntries;
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+    EXPECT_EQ(nEntries, 2) << "only data and the one GBK-named folder";
+}
+
+}  // namespace
+
+namespace {
+
+// Names in the folder that are neither "." nor "..".
+std::vector<std::string> FolderNames(const std::string& strDir) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((strDir + "*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (lstrcmpA(fd.cFileName, ".") != 0 && lstrcmpA(fd.cFileName, "..") != 0) names.push_back(fd.cFileName);
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+    return names;
+}
+
+TEST_F(RunTest, EndingTheSessionMidTransferIsPromptAndLeavesTheOldFile) {
+    std::string body(400000, 'n');
+    testsupport::ScriptedServer server;
+    ASSERT_TRUE(server.Start());
+    char list[128];
+    std::snprintf(list, sizeof(list), "/:big.dll:%d\r\nend\r\n",
+                  static_cast<int>(ChecksumUpdate(ChecksumStart(), body.data(), body.size())));
+    server.Script("/kroupdate/" + m_strProduct + "/filelist.list", testsupport::Reply::Ok(list));
+    // About 40 s if it were left to finish.
+    server.Script("/kroupdate/" + m_strProduct + "/release/big.dll", testsupport::Reply::Drip(body, 1000, 100));
+    ASSERT_TRUE(WriteWholeFile(m_strProgramDir + "big.dll", "old and whole"));
+
+    auto session = std::make_unique<RecordingSession>();
+    session->SetProduct(m_strProduct.c_str());
+    session->StartRunThread("127.0.0.1", server.Port());
+    ASSERT_TRUE(WaitUntil([&] { return session->Texts(FETCH_BEGIN).size() == 2; }, 10000));
+    Sleep(500);
+    DWORD start = GetTickCount();
+    session.reset();
+    DWORD nEndMs = GetTickCount() - start;
+    EXPECT_LT(nEndMs, 5000u);
+    EXPECT_EQ(ReadWholeFile(m_strProgramDir + "big.dll"), "old and whole");
+    std::vector<std::string> names = FolderNames(m_strProgramDir);
+    for (const std::string& name : names)
+        EXPECT_TRUE(lstrcmpiA(name.c_str(), "big.dll") == 0 || lstrcmpiA(name.c_str(), "UpdateINI") == 0 ||
+                    name.find(".exe") != std::string::npos)
+            << "left behind: " << name;
+    server.Stop();
+}
+
+}  // namespace

@@ -1,0 +1,83 @@
+// Publishing test releases with the real publisher and reading nginx's log.
+#include "support/Releases.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <sstream>
+
+#include "support/Processes.h"
+#include "tools/Publisher.h"
+
+namespace testing_support {
+
+namespace {
+
+std::string ToBackslashes(std::string s) {
+    for (char& c : s)
+        if (c == '/') c = '\\';
+    return s;
+}
+
+void MakeParents(const std::string& strRoot, const std::string& strRel) {
+    std::string rel = ToBackslashes(strRel);
+    for (size_t pos = rel.find('\\'); pos != std::string::npos; pos = rel.find('\\', pos + 1))
+        CreateDirectoryA((strRoot + rel.substr(0, pos)).c_str(), nullptr);
+}
+
+}  // namespace
+
+bool PublishRelease(const std::string& strProduct, const ReleaseFiles& files) {
+    std::string root = FreshDir("release-" + strProduct);
+    for (const auto& f : files) {
+        MakeParents(root, f.first);
+        if (!f.first.empty() && f.first.back() == '/') {
+            CreateDirectoryA((root + ToBackslashes(f.first)).c_str(), nullptr);
+        } else if (!WriteWholeFile(root + ToBackslashes(f.first), f.second)) {
+            return false;
+        }
+    }
+    root.pop_back();  // the publisher takes folders without a final separator
+    ReleaseScan scan;
+    std::string error;
+    if (!ScanRelease(root, scan, error) || !scan.m_problems.empty()) return false;
+    std::string site = WinePathFromEnv("SELFRENEW_SITE");
+    CreateDirectoryA(site.c_str(), nullptr);
+    site.pop_back();
+    return WriteSite(root, site, strProduct, scan.m_entries, error);
+}
+
+std::string SiteFilePath(const std::string& strProduct, const std::string& strRelPath) {
+    return WinePathFromEnv("SELFRENEW_SITE") + "kroupdate\\" + strProduct + "\\release\\" + ToBackslashes(strRelPath);
+}
+
+unsigned short NginxPort() {
+    return static_cast<unsigned short>(std::atoi(ReadWholeFile(WinePathFromEnv("SELFRENEW_NGINX") + "port").c_str()));
+}
+
+std::vector<LoggedRequest> NginxRequests() {
+    std::vector<LoggedRequest> out;
+    std::istringstream log(ReadWholeFile(WinePathFromEnv("SELFRENEW_NGINX") + "access.log"));
+    std::string line;
+    while (std::getline(log, line)) {
+        // "GET /path HTTP/1.0\t200\t..."
+        size_t sp1 = line.find(' ');
+        size_t sp2 = line.find(' ', sp1 + 1);
+        size_t tab = line.find('\t');
+        if (sp1 == std::string::npos || sp2 == std::string::npos || tab == std::string::npos) continue;
+        LoggedRequest r;
+        r.strPath = line.substr(sp1 + 1, sp2 - sp1 - 1);
+        r.nStatus = std::atoi(line.c_str() + tab + 1);
+        out.push_back(r);
+    }
+    return out;
+}
+
+std::vector<LoggedRequest> NginxRequestsAfter(size_t nSkip, size_t nAtLeast) {
+    std::vector<LoggedRequest> all;
+    WaitUntil([&] { return (all = NginxRequests()).size() >= nSkip + nAtLeast; }, 3000);
+    if (all.size() <= nSkip) return {};
+    return std::vector<LoggedRequest>(all.begin() + static_cast<long>(nSkip), all.end());
+}
+
+}  // namespace testing_support

@@ -1,0 +1,32 @@
+// Releases published into the site the test nginx serves, and what it logged.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// Relative path ("data/b.dat") to file bytes; a path ending in "/" is a folder.
+using ReleaseFiles = std::map<std::string, std::string>;
+
+// Writes the files into a release folder and publishes it for the product.
+bool PublishRelease(const std::string& strProduct, const ReleaseFiles& files);
+// The served copy of a published file, to change or delete behind the list's back.
+std::string SiteFilePath(const std::string& strProduct, const std::string& strRelPath);
+
+unsigned short NginxPort();
+
+struct LoggedRequest {
+    std::string strPath;  // the request path
+    int nStatus = 0;
+};
+
+// Requests the nginx of the tests has logged; the log is written after each
+// response, so callers read it once the run they watch has ended.
+std::vector<LoggedRequest> NginxRequests();
+// The requests logged after the first nSkip ones, waiting briefly for the
+// last response's line.
+std::vector<LoggedRequest> NginxRequestsAfter(size_t nSkip, size_t nAtLeast);
+
+}  // namespace testing_support
