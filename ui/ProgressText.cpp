@@ -1,0 +1,30 @@
+// Formatting of the counts line and percentages; parsing of the product name.
+#include "ui/ProgressText.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "res/Texts.h"
+
+void FormatCountsLine(char* pszBuf, size_t nCap, int nFileIndex, int nFileCount,
+                      unsigned long nSpeed, unsigned long nFileSize) {
+    if (nCap == 0) return;
+    std::snprintf(pszBuf, nCap, TEXT_COUNTS_FMT, nFileIndex, nFileCount, nSpeed / 1024.0,
+                  nFileSize / 1024.0);
+}
+
+void FormatPercent(char* pszBuf, size_t nCap, int nProgress) {
+    if (nCap == 0) return;
+    std::snprintf(pszBuf, nCap, "%.2f%%", nProgress / 100.0);
+}
+
+bool ParseProductName(const char* pszParam, char* pszBuf, size_t nCap) {
+    if (nCap == 0) return false;
+    std::memset(pszBuf, 0, nCap);
+    if (!pszParam) return true;
+    size_t nLen = std::strcspn(pszParam, ",");
+    // Cutting a longer name would name some other product on the server.
+    if (nLen >= nCap) return false;
+    std::memcpy(pszBuf, pszParam, nLen);
+    return true;
+}
