@@ -1,0 +1,138 @@
+// The shipped program end to end: selfrenew.exe in a program folder of its
+// own, with its skin and update.ini, against the tests' nginx on 127.0.0.1
+// (or a scripted server for a slow transfer), and the stand-in game hall.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <shlwapi.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "app/StartParam.h"
+#include "support/Processes.h"
+#include "support/Releases.h"
+#include "support/ScriptedServer.h"
+#include "update/Checksum.h"
+
+using namespace testing_support;
+
+namespace {
+
+const DWORD kRunMs = 60000;
+
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_dir = FreshDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        m_exe = ReadWholeFile(ProgramBinDir() + "selfrenew.exe");
+        ASSERT_FALSE(m_exe.empty());
+        ASSERT_TRUE(WriteWholeFile(m_dir + "selfrenew.exe", m_exe));
+        CreateDirectoryA((m_dir + "UpdateRes").c_str(), nullptr);
+        for (const char* name : {"BackGround.bmp", "Bar.bmp", "Bar2.bmp", "Btn1.bmp", "Btn2.bmp", "Btn3.bmp"})
+            CopyFileA((ProgramBinDir() + "UpdateRes\\" + name).c_str(), (m_dir + "UpdateRes\\" + name).c_str(), FALSE);
+        UseServer(NginxPort());
+    }
+    void UseServer(unsigned short nPort) {
+        char ini[128];
+        std::snprintf(ini, sizeof(ini), "# test server\r\n1;1;test;127.0.0.1;%u\r\n", nPort);
+        ASSERT_TRUE(WriteWholeFile(m_dir + "update.ini", ini));
+    }
+    bool Launch(const std::string& strParam) {
+        std::string cmd = "\"" + m_dir + "selfrenew.exe\"";
+        if (!strParam.empty()) cmd += " " + strParam;
+        return m_launcher.Start(cmd, m_dir);
+    }
+    bool WaitForFileText(const std::string& strName, const std::string& strText, DWORD nMs = kRunMs) {
+        return WaitUntil([&] { return ReadWholeFile(m_dir + strName).find(strText) != std::string::npos; }, nMs);
+    }
+    // True once no window of the updater for this parameter is left.
+    bool WaitWindowGone(const std::string& strParam, DWORD nMs = kRunMs) {
+        std::string title = BuildInstanceTitle(strParam).strTitle;
+        return WaitUntil([&] { return FindWindowByCaption(title) == nullptr; }, nMs);
+    }
+    void ExpectInstalled(const ReleaseFiles& files) {
+        for (const auto& f : files) {
+            std::string path = m_dir + f.first;
+            std::replace(path.begin(), path.end(), '/', '\\');
+            EXPECT_EQ(ReadWholeFile(path), f.second) << f.first;
+        }
+    }
+
+    std::string m_dir;
+    std::string m_exe;
+    ChildProcess m_launcher;
+};
+
+TEST_F(ProgramTest, FreshInstallWithoutArgumentEndsWithTheHallStarted) {
+    ReleaseFiles release = {{"GameHollo.exe", ReadWholeFile(TestBinDir() + "GameHollo.exe")},
+                            {"data/maps/town.map", std::string(300000, 'm')},
+                            {"skin/main/bg.bmp", "bitmap"},
+                            {"readme.txt", "hello"}};
+    ASSERT_TRUE(PublishRelease("Hollo", release));
+    ASSERT_TRUE(Launch(""));
+    ASSERT_TRUE(WaitForFileText("gamehollo.log", "GameHollo.exe run"));
+    ExpectInstalled(release);
+    EXPECT_TRUE(WaitWindowGone("Hollo"));
+}
+
+TEST_F(ProgramTest, GameUpdateIsPostedToTheRunningHall) {
+    ASSERT_TRUE(PublishRelease("5", {{"game5/rules.dat", "rules"}}));
+    ChildProcess hall;
+    ASSERT_TRUE(hall.Start("\"" + TestBinDir() + "GameHollo.exe\" window", m_dir));
+    ASSERT_TRUE(WaitUntil([] { return FindWindowA("QelvoGameHollo", nullptr) != nullptr; }, 10000));
+    ASSERT_TRUE(Launch("5,3"));
+    EXPECT_TRUE(WaitForFileText("messages.log", "msg 2024 20 0x00030005"));
+    EXPECT_EQ(ReadWholeFile(m_dir + "game5\\rules.dat"), "rules");
+    PostMessageA(FindWindowA("QelvoGameHollo", nullptr), WM_CLOSE, 0, 0);
+    EXPECT_TRUE(hall.WaitExit(10000));
+}
+
+TEST_F(ProgramTest, ANewUpdaterInTheReleaseRestartsTheWorkingCopy) {
+    // A different build of the updater: the same program with bytes appended.
+    std::string newer = m_exe + std::string("\0newer build", 12);
+    ASSERT_TRUE(PublishRelease("Hollo", {{"selfrenew.exe", newer},
+                                         {"GameHollo.exe", ReadWholeFile(TestBinDir() + "GameHollo.exe")}}));
+    size_t before = NginxRequests().size();
+    ASSERT_TRUE(Launch("Hollo"));
+    ASSERT_TRUE(WaitForFileText("gamehollo.log", "GameHollo.exe run"));
+    EXPECT_EQ(ReadWholeFile(m_dir + "selfrenew.exe"), newer);
+    std::vector<LoggedRequest> log = NginxRequestsAfter(before, 4);
+    // First run: the list and both files; the restarted copy: the list alone.
+    ASSERT_EQ(log.size(), 4u);
+    EXPECT_EQ(log[0].strPath, "/kroupdate/Hollo/filelist.list");
+    EXPECT_EQ(log[3].strPath, "/kroupdate/Hollo/filelist.list");
+    EXPECT_TRUE(WaitWindowGone("Hollo"));
+}
+
+TEST_F(ProgramTest, ClosingTheWindowMidTransferEndsPromptlyAndLeavesTheOldFile) {
+    std::string body(300000, 's');
+    testsupport::ScriptedServer server;
+    ASSERT_TRUE(server.Start());
+    char list[96];
+    std::snprintf(list, sizeof(list), "/:slow.dat:%d\r\nend\r\n",
+                  static_cast<int>(ChecksumUpdate(ChecksumStart(), body.data(), body.size())));
+    server.Script("/kroupdate/7/filelist.list", testsupport::Reply::Ok(list));
+    server.Script("/kroupdate/7/release/slow.dat", testsupport::Reply::Drip(body, 1000, 100));
+    UseServer(server.Port());
+    ASSERT_TRUE(WriteWholeFile(m_dir + "slow.dat", "old and whole"));
+
+    ASSERT_TRUE(Launch("7"));
+    std::string title = BuildInstanceTitle("7").strTitle;
+    HWND hwnd = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (hwnd = FindWindowByCaption(title)) != nullptr; }, 15000));
+    ASSERT_TRUE(WaitUntil([&] { return server.RequestLines().size() == 2; }, 15000));
+    Sleep(1000);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    fw::UniqueHandle working(OpenProcess(SYNCHRONIZE, FALSE, pid));
+    ASSERT_TRUE(working.IsValid());
+    // The window's button: OK while the run still goes on.
+    PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    EXPECT_EQ(WaitForSingleObject(working.Get(), 6000), WAIT_OBJECT_0) << "the program must end within seconds";
+    EXPECT_EQ(ReadWholeFile(m_dir + "slow.dat"), "old and whole");
+    EXPECT_FALSE(PathFileExistsA((m_dir + "slow.dat.part").c_str()));
+    server.Stop();
+}
+
+}  // namespace
