@@ -13,6 +13,7 @@
 #include "app/StartParam.h"
 #include "res/Texts.h"
 #include "res/resource.h"
+#include "res/version.h"
 #include "ui/UpdateDialog.h"
 
 namespace {
@@ -53,6 +54,7 @@ void RunWorkingRole(const InstanceTitle& title, const std::string& strWorkingCop
 }  // namespace
 
 BOOL UpdaterApp::InitInstance() {
+    OutputDebugStringA("selfrenew " SELFRENEW_VERSION_TEXT "\n");
     char szModule[520] = {};
     GetModuleFileNameA(nullptr, szModule, 519);
     SetCurrentDirectoryA(FolderOf(szModule).c_str());

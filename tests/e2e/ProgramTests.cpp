@@ -13,7 +13,6 @@
 #include "support/Processes.h"
 #include "support/Releases.h"
 #include "support/ScriptedServer.h"
-#include "update/Checksum.h"
 
 using namespace testing_support;
 
@@ -109,11 +108,7 @@ TEST_F(ProgramTest, ClosingTheWindowMidTransferEndsPromptlyAndLeavesTheOldFile) 
     std::string body(300000, 's');
     testsupport::ScriptedServer server;
     ASSERT_TRUE(server.Start());
-    char list[96];
-    std::snprintf(list, sizeof(list), "/:slow.dat:%d\r\nend\r\n",
-                  static_cast<int>(ChecksumUpdate(ChecksumStart(), body.data(), body.size())));
-    server.Script("/kroupdate/7/filelist.list", testsupport::Reply::Ok(list));
-    server.Script("/kroupdate/7/release/slow.dat", testsupport::Reply::Drip(body, 1000, 100));
+    ScriptSlowRelease(server, "7", "slow.dat", body);
     UseServer(server.Port());
     ASSERT_TRUE(WriteWholeFile(m_dir + "slow.dat", "old and whole"));
 

@@ -5,14 +5,12 @@
 #include <shlwapi.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <memory>
 
 #include "res/Texts.h"
 #include "support/Processes.h"
 #include "support/Releases.h"
 #include "support/ScriptedServer.h"
-#include "update/Checksum.h"
 
 using namespace testing_support;
 
@@ -177,44 +175,18 @@ TEST(MakeDirectoryPath, CreatesEveryFolderAlongThePath) {
     // A GBK character whose trail byte is "\" stays one name.
     MakeDirectoryPath("\x95\x5C" "x");
     EXPECT_TRUE(PathIsDirectoryA((dir + "\x95\x5C" "x").c_str()));
-    int nEntries = 0;
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((dir + "*").c_str(), &fd);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    do {
-        if (lstrcmpA(fd.cFileName, ".") != 0 && lstrcmpA(fd.cFileName, "..") != 0) ++nEntries;
-    } while (FindNextFileA(h, &fd));
-    FindClose(h);
-    EXPECT_EQ(nEntries, 2) << "only data and the one GBK-named folder";
+    EXPECT_EQ(ListFolder(dir).size(), 2u) << "only data and the one GBK-named folder";
 }
 
 }  // namespace
 
 namespace {
 
-// Names in the folder that are neither "." nor "..".
-std::vector<std::string> FolderNames(const std::string& strDir) {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((strDir + "*").c_str(), &fd);
-    if (h == INVALID_HANDLE_VALUE) return names;
-    do {
-        if (lstrcmpA(fd.cFileName, ".") != 0 && lstrcmpA(fd.cFileName, "..") != 0) names.push_back(fd.cFileName);
-    } while (FindNextFileA(h, &fd));
-    FindClose(h);
-    return names;
-}
-
 TEST_F(RunTest, EndingTheSessionMidTransferIsPromptAndLeavesTheOldFile) {
     std::string body(400000, 'n');
     testsupport::ScriptedServer server;
     ASSERT_TRUE(server.Start());
-    char list[128];
-    std::snprintf(list, sizeof(list), "/:big.dll:%d\r\nend\r\n",
-                  static_cast<int>(ChecksumUpdate(ChecksumStart(), body.data(), body.size())));
-    server.Script("/kroupdate/" + m_strProduct + "/filelist.list", testsupport::Reply::Ok(list));
-    // About 40 s if it were left to finish.
-    server.Script("/kroupdate/" + m_strProduct + "/release/big.dll", testsupport::Reply::Drip(body, 1000, 100));
+    ScriptSlowRelease(server, m_strProduct, "big.dll", body);  // 40 s if left to finish
     ASSERT_TRUE(WriteWholeFile(m_strProgramDir + "big.dll", "old and whole"));
 
     auto session = std::make_unique<RecordingSession>();
@@ -227,7 +199,7 @@ TEST_F(RunTest, EndingTheSessionMidTransferIsPromptAndLeavesTheOldFile) {
     DWORD nEndMs = GetTickCount() - start;
     EXPECT_LT(nEndMs, 5000u);
     EXPECT_EQ(ReadWholeFile(m_strProgramDir + "big.dll"), "old and whole");
-    std::vector<std::string> names = FolderNames(m_strProgramDir);
+    std::vector<std::string> names = ListFolder(m_strProgramDir);
     for (const std::string& name : names)
         EXPECT_TRUE(lstrcmpiA(name.c_str(), "big.dll") == 0 || lstrcmpiA(name.c_str(), "UpdateINI") == 0 ||
                     name.find(".exe") != std::string::npos)

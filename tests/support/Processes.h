@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "framework/Handles.h"
 
@@ -19,6 +20,8 @@ std::string TestBinDir();
 // A new empty folder (absolute path, final "\") under the current folder.
 std::string FreshDir(const std::string& strName);
 void RemoveTree(const std::string& strDir);
+// Names in a folder (final "\\"), without "." and "..".
+std::vector<std::string> ListFolder(const std::string& strDir);
 
 bool WaitUntil(const std::function<bool()>& done, DWORD nTimeoutMs);
 std::string ReadWholeFile(const std::string& strPath);

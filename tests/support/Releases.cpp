@@ -3,10 +3,13 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
 #include "support/Processes.h"
+#include "support/ScriptedServer.h"
+#include "update/Checksum.h"
 #include "tools/Publisher.h"
 
 namespace testing_support {
@@ -49,6 +52,15 @@ bool PublishRelease(const std::string& strProduct, const ReleaseFiles& files) {
 
 std::string SiteFilePath(const std::string& strProduct, const std::string& strRelPath) {
     return WinePathFromEnv("SELFRENEW_SITE") + "kroupdate\\" + strProduct + "\\release\\" + ToBackslashes(strRelPath);
+}
+
+void ScriptSlowRelease(testsupport::ScriptedServer& server, const std::string& strProduct,
+                       const std::string& strName, const std::string& strBody) {
+    char list[300];
+    std::snprintf(list, sizeof(list), "/:%s:%d\r\nend\r\n", strName.c_str(),
+                  static_cast<int>(ChecksumUpdate(ChecksumStart(), strBody.data(), strBody.size())));
+    server.Script("/kroupdate/" + strProduct + "/filelist.list", testsupport::Reply::Ok(list));
+    server.Script("/kroupdate/" + strProduct + "/release/" + strName, testsupport::Reply::Drip(strBody, 1000, 100));
 }
 
 unsigned short NginxPort() {

@@ -5,6 +5,10 @@
 #include <string>
 #include <vector>
 
+namespace testsupport {
+class ScriptedServer;
+}
+
 namespace testing_support {
 
 // Relative path ("data/b.dat") to file bytes; a path ending in "/" is a folder.
@@ -14,6 +18,11 @@ using ReleaseFiles = std::map<std::string, std::string>;
 bool PublishRelease(const std::string& strProduct, const ReleaseFiles& files);
 // The served copy of a published file, to change or delete behind the list's back.
 std::string SiteFilePath(const std::string& strProduct, const std::string& strRelPath);
+
+// Scripts a product of one file on the scripted server whose body drips in
+// at 10 kB/s, so that a test can act while it is on its way.
+void ScriptSlowRelease(testsupport::ScriptedServer& server, const std::string& strProduct,
+                       const std::string& strName, const std::string& strBody);
 
 unsigned short NginxPort();
 
