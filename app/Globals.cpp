@@ -1,5 +1,6 @@
 // The program's global objects, defined in one place so that they are built
 // in this order and destroyed in the reverse one.
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,6 @@ std::string g_strSkinDir = "UpdateRes\\";
 std::vector<FileEntry> g_updateList;
 std::string g_strProgramDir;
 
-HWND g_hUpdateWnd = nullptr;
+std::atomic<HWND> g_hUpdateWnd{nullptr};
 unsigned char g_bRunResult = 0;
 unsigned char g_bSelfUpdated = 0;

@@ -103,4 +103,8 @@ void UpdateDialog::OnMouseMove(WPARAM nKeys, LPARAM lParam) {
     if (nKeys & MK_LBUTTON) SendMessageA(m_hWnd, WM_NCLBUTTONDOWN, HTCAPTION, lParam);
 }
 
-void UpdateDialog::OnDestroy() { FreeSkin(); }
+void UpdateDialog::OnDestroy() {
+    // A run that still goes on must not post to a handle that may be reused.
+    g_hUpdateWnd = nullptr;
+    FreeSkin();
+}

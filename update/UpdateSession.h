@@ -64,7 +64,8 @@ private:
 extern UpdateSession g_updateSession;
 
 // Shared with the window and start-up.
-extern HWND g_hUpdateWnd;
+// Written by the window thread, read by the run and the fetcher threads.
+extern std::atomic<HWND> g_hUpdateWnd;
 extern unsigned char g_bRunResult;
 extern unsigned char g_bSelfUpdated;
 

@@ -114,7 +114,7 @@ TEST_F(UpdateDialogTest, OpensSizedToItsBackgroundWithTheButtonTopRight) {
         char szCaption[64] = {};
         GetWindowTextA(hwnd, szCaption, sizeof(szCaption));
         EXPECT_STREQ("probe window", szCaption);
-        EXPECT_EQ(hwnd, g_hUpdateWnd);
+        EXPECT_EQ(hwnd, g_hUpdateWnd.load());
         EXPECT_EQ(reinterpret_cast<LRESULT>(d.m_hIcon), SendMessageA(hwnd, WM_GETICON, ICON_BIG, 0));
         EXPECT_EQ(reinterpret_cast<LRESULT>(d.m_hIcon), SendMessageA(hwnd, WM_QUERYDRAGICON, 0, 0));
         PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);  // as the run ends
