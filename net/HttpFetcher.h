@@ -43,6 +43,9 @@ public:
     // later GetFile of this fetcher fails. The destructor cancels, then waits
     // up to 3 s for the worker and terminates it only if it is still stuck.
     void CancelTransfer();
+    // Lets transfers run again after a cancel, once the cancelled one has
+    // ended (a new run of the same session).
+    void AllowTransfers() { m_bCancelled = false; }
 
     HINTERNET m_hInternet = nullptr;  // owned by the update run
     HINTERNET m_hConnect = nullptr;   // owned by the update run

@@ -64,6 +64,7 @@ bool UpdateSession::StartRunThread(const char* pszHost, unsigned short nPort) {
     m_nServerPort = nPort;
     StopRunThread();
     m_bCancel = false;
+    AllowTransfers();
     HANDLE hThread = CreateThread(nullptr, 0, &UpdateSession::UpdateRunThreadProc, this, 0, nullptr);
     m_runThread.Reset(hThread);
     m_hRunThread = hThread;
@@ -86,7 +87,11 @@ void UpdateSession::StopRunThread() {
 
 DWORD WINAPI UpdateSession::UpdateRunThreadProc(LPVOID pParam) {
     UpdateSession* self = static_cast<UpdateSession*>(pParam);
-    g_bRunResult = self->RunUpdate() ? 1 : 0;
+    bool bResult = self->RunUpdate();
+    // A run that was called off (the session ends, or a new run replaces it)
+    // leaves the result and the window to whoever called it off.
+    if (self->m_bCancel) return 0;
+    g_bRunResult = bResult ? 1 : 0;
     self->m_hRunThread = nullptr;
     self->m_nTotalProgress = 10000;
     Repaint(TotalBarArea());

@@ -208,3 +208,25 @@ TEST_F(RunTest, EndingTheSessionMidTransferIsPromptAndLeavesTheOldFile) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(RunTest, ANewRunReplacesOneStillGoingAndFetchesAgain) {
+    testsupport::ScriptedServer slow;
+    ASSERT_TRUE(slow.Start());
+    ScriptSlowRelease(slow, m_strProduct, "slow.dll", std::string(400000, 's'));
+    ASSERT_TRUE(PublishRelease(m_strProduct, {{"quick.dll", "quick"}}));
+
+    RecordingSession session;
+    session.SetProduct(m_strProduct.c_str());
+    session.StartRunThread("127.0.0.1", slow.Port());
+    ASSERT_TRUE(WaitUntil([&] { return session.Texts(FETCH_BEGIN).size() == 2; }, 10000));
+    // The new run's list follows the old one's; the slow file is not on nginx.
+    ASSERT_TRUE(RunAgainst(session, NginxPort()));
+    EXPECT_EQ(g_bRunResult, 1);
+    EXPECT_EQ(ReadWholeFile(m_strProgramDir + "quick.dll"), "quick");
+    EXPECT_FALSE(PathFileExistsA((m_strProgramDir + "slow.dll").c_str()));
+    slow.Stop();
+}
+
+}  // namespace
