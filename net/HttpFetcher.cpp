@@ -32,11 +32,12 @@ void DebugError(const char* pszCall, DWORD dwError) {
 
 // How much the next read asks for. A synchronous read waits until its whole
 // buffer is full, which on a slow line would hold back progress and a cancel
-// for a long time; asking for what has already arrived keeps both going.
-DWORD NextReadSize(HINTERNET hRequest) {
+// for a long time; asking for what has arrived, or for what the rate so far
+// brings within one read slice, keeps both going.
+DWORD ReadSizeFor(HINTERNET hRequest, DWORD nReceived, DWORD dwBodyStart) {
     DWORD nAvailable = 0;
-    if (!InternetQueryDataAvailable(hRequest, &nAvailable, 0, 0) || nAvailable == 0) return kReadBufferSize;
-    return nAvailable < kReadBufferSize ? nAvailable : kReadBufferSize;
+    if (!InternetQueryDataAvailable(hRequest, &nAvailable, 0, 0)) nAvailable = 0;
+    return net::NextReadSize(nAvailable, nReceived, timeGetTime() - dwBodyStart, kReadBufferSize);
 }
 
 // Closes the transfer's request on every way out of RunTransfer.
@@ -219,9 +220,10 @@ bool HttpFetcher::ReceiveBody(HINTERNET hRequest, net::PartFile& part, DWORD nFi
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[kReadBufferSize]);
     bool bOk = buffer != nullptr;
     DWORD nLocal = 0;
+    DWORD dwBodyStart = timeGetTime();
     while (bOk && !m_request.IsAborted()) {
         DWORD nRead = 0;
-        if (!InternetReadFile(hRequest, buffer.get(), NextReadSize(hRequest), &nRead)) {
+        if (!InternetReadFile(hRequest, buffer.get(), ReadSizeFor(hRequest, nLocal, dwBodyStart), &nRead)) {
             DebugError("InternetReadFile", GetLastError());
             bOk = false;
         } else if (nRead == 0) {

@@ -22,6 +22,17 @@ int ProgressShare(uint32_t nReceived, uint32_t nSize) {
     return static_cast<int>(dShare);
 }
 
+uint32_t NextReadSize(uint32_t nAvailable, uint32_t nReceived, uint32_t nElapsedMs, uint32_t nBufferSize) {
+    if (nAvailable == 0 || nAvailable >= nBufferSize) return nBufferSize;
+    // The first bytes often came with the headers: under 50 ms they say
+    // nothing about the line, so the rate never counts less time than that.
+    const uint32_t kRateFloorMs = 50;
+    uint64_t nSlice = static_cast<uint64_t>(nReceived) * kReadSliceMs /
+                      (nElapsedMs > kRateFloorMs ? nElapsedMs : kRateFloorMs);
+    if (nSlice <= nAvailable) return nAvailable;
+    return nSlice < nBufferSize ? static_cast<uint32_t>(nSlice) : nBufferSize;
+}
+
 uint32_t BytesPerSecond(uint32_t nBytes, uint32_t nElapsedMs) {
     if (nElapsedMs == 0) return 0;
     // 64 bits: bytes x 1000 passes 32 bits from about 4 MB per window.

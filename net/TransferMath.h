@@ -10,6 +10,17 @@ namespace net {
 constexpr uint32_t kProgressStepMs = 200;
 constexpr uint32_t kSpeedWindowMs = 3000;
 
+// How long one read may wait for its buffer to fill: short enough that
+// progress and a cancel stay timely on a slow line.
+constexpr uint32_t kReadSliceMs = 100;
+
+// How much the next read asks for, at most nBufferSize: what has already
+// arrived (nAvailable; 0 when unknown asks for the whole buffer), or more when
+// the transfer's rate so far (nReceived in nElapsedMs) brings that much within
+// one read slice. Some WinINet versions never report more than their own
+// small buffer as available; reads of that size cap a fast line's throughput.
+uint32_t NextReadSize(uint32_t nAvailable, uint32_t nReceived, uint32_t nElapsedMs, uint32_t nBufferSize);
+
 // Reads a Content-Length value: decimal digits only, fitting in 32 bits.
 bool ParseContentLength(const char* pszText, uint32_t* pnLength);
 

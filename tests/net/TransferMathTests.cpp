@@ -63,6 +63,24 @@ TEST(TransferMath, SpeedIsBytesPerSecondWithoutOverflow) {
     }
 }
 
+TEST(TransferMath, ReadsGrowWithTheRateUpToTheBuffer) {
+    const uint32_t kBuffer = 256 * 1024;
+    struct Case { const char* what; uint32_t available, received, ms, size; };
+    const Case cases[] = {
+        {"nothing known asks for the whole buffer", 0, 0, 0, kBuffer},
+        {"what has arrived, at the start", 8192, 0, 0, 8192},
+        {"more arrived than fits", 300000, 0, 0, kBuffer},
+        {"first bytes count 50 ms at least", 8192, 8192, 1, 16384},
+        {"fast line: the whole buffer", 8192, 10000000, 20, kBuffer},
+        {"20 KB/s: two KB per slice, less than has arrived", 8192, 200000, 10000, 8192},
+        {"200 KB/s: 20 KB per slice", 8192, 2000000, 10000, 20000},
+        {"rate over 32 bits of bytes x ms", 8192, 4294967295u, 1000000, kBuffer},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.size, net::NextReadSize(c.available, c.received, c.ms, kBuffer)) << c.what;
+    }
+}
+
 TEST(TransferMath, StepsAreDueAcrossTheClockWrap) {
     struct Case { uint32_t now, base, step; bool due; };
     const Case cases[] = {
