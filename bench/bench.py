@@ -1,0 +1,481 @@
+#!/usr/bin/env python3
+"""The update benchmark: the real updater under Wine against nginx on
+127.0.0.1, side by side with curl and our minimal WinINet loop on the same
+files. Started by bench/run.sh, which builds and brings up Wine and Xvfb."""
+import argparse
+import ctypes
+import os
+import random
+import select
+import shutil
+import struct
+import subprocess
+import sys
+import threading
+import time
+
+PRODUCT = "Hollo"
+LIST_URL = "/kroupdate/%s/filelist.list" % PRODUCT
+RELEASE_URL = "/kroupdate/%s/release/" % PRODUCT
+PAUSE_AFTER_LAST_ENTRY = 1.0  # the run's deliberate pause once files were fetched
+RUN_TIMEOUT = 300
+# wininet_peer options that take on the updater's request form.
+UPDATER_ALIKE = ("--http10", "--thread-per-file", "--flush")
+
+
+def winpath(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+# ---------------------------------------------------------------- releases
+
+def make_small(root):
+    """2,000 files of 8 KiB in 100 folders."""
+    if os.path.exists(root + ".done"):
+        return
+    shutil.rmtree(root, ignore_errors=True)
+    rng = random.Random(7)
+    for d in range(100):
+        folder = os.path.join(root, "d%03d" % d)
+        os.makedirs(folder)
+        for f in range(20):
+            with open(os.path.join(folder, "f%03d.dat" % f), "wb") as out:
+                out.write(rng.randbytes(8192))
+    open(root + ".done", "w").close()
+
+
+def make_big(root):
+    """One file of 200 MB."""
+    if os.path.exists(root + ".done"):
+        return
+    shutil.rmtree(root, ignore_errors=True)
+    os.makedirs(os.path.join(root, "pak"))
+    with open(os.path.join(root, "pak", "big.pak"), "wb") as out:
+        for _ in range(200):
+            out.write(os.urandom(1 << 20))
+    open(root + ".done", "w").close()
+
+
+def release_files(root):
+    out = []
+    for folder, dirs, files in os.walk(root):
+        dirs.sort()
+        for name in sorted(files):
+            out.append(os.path.relpath(os.path.join(folder, name), root))
+    return out
+
+
+def publish(publisher, release, site):
+    subprocess.run([publisher, release, site, PRODUCT], check=True, stdout=subprocess.DEVNULL)
+
+
+# ---------------------------------------------------------------- nginx
+
+class Nginx:
+    def __init__(self, script, site, state):
+        self.script, self.site, self.state = script, site, state
+        subprocess.run([script, "start", site, state], check=True, stdout=subprocess.DEVNULL)
+        with open(os.path.join(state, "port")) as f:
+            self.port = int(f.read())
+        self.log = os.path.join(state, "access.log")
+
+    def stop(self):
+        subprocess.run([self.script, "stop", self.state], check=False)
+
+    def mark(self):
+        return os.path.getsize(self.log)
+
+    def since(self, mark, settle=0.3):
+        """The log lines after mark: (path, status, bytes, start, end)."""
+        time.sleep(settle)  # a line is written right after its response
+        with open(self.log, "rb") as f:
+            f.seek(mark)
+            lines = f.read().decode("latin-1").splitlines()
+        out = []
+        for line in lines:
+            req, status, size, end, rt = line.split("\t")
+            path = req.split(" ")[1] if " " in req else req
+            out.append((path, int(status), int(size), float(end) - float(rt), float(end)))
+        return out
+
+
+def span(entries):
+    if not entries:
+        return float("nan")
+    return max(e[4] for e in entries) - min(e[3] for e in entries)
+
+
+# ---------------------------------------------------------------- watching
+
+class CloseWatch:
+    """Watches folders (inotify): the last close of a listed file that was read
+    (last), the first file created and the last write to any (first_create,
+    last_write). The last write, not the close: the updater flushes a file
+    to disk before it closes it, which is no part of the transfer."""
+    IN_MODIFY, IN_CLOSE_NOWRITE, IN_CREATE = 0x02, 0x10, 0x100
+
+    def __init__(self, folders, names=()):
+        self.libc = ctypes.CDLL(None, use_errno=True)
+        self.fd = self.libc.inotify_init1(0)
+        mask = self.IN_MODIFY | self.IN_CLOSE_NOWRITE | self.IN_CREATE
+        for folder in folders:
+            self.libc.inotify_add_watch(self.fd, folder.encode(), mask)
+        self.names = set(names)
+        self.last = self.first_create = self.last_write = None
+        self.stopped = False
+        self.thread = threading.Thread(target=self._read, daemon=True)
+        self.thread.start()
+
+    def _read(self):
+        while not self.stopped:
+            ready, _, _ = select.select([self.fd], [], [], 0.1)
+            if not ready:
+                continue
+            data = os.read(self.fd, 1 << 16)
+            now = time.time()
+            pos = 0
+            while pos < len(data):
+                _, mask, _, size = struct.unpack_from("iIII", data, pos)
+                name = data[pos + 16:pos + 16 + size].rstrip(b"\0").decode("latin-1")
+                pos += 16 + size
+                if mask & self.IN_CLOSE_NOWRITE and name in self.names:
+                    self.last = now
+                if mask & self.IN_CREATE and self.first_create is None:
+                    self.first_create = now
+                if mask & self.IN_MODIFY:
+                    self.last_write = now
+
+    def written(self):
+        """From the first file created to the last write."""
+        if self.first_create is None or self.last_write is None:
+            return float("nan")
+        return self.last_write - self.first_create
+
+    def close(self):
+        time.sleep(0.1)
+        self.stopped = True
+        self.thread.join()
+        os.close(self.fd)
+
+
+# ---------------------------------------------------------------- processes
+
+def run_measured(cmd, cwd, env, pattern=None):
+    """Runs cmd to its end: (wall seconds, exit status, peak RSS in KiB, stdout).
+    The sampled process's command line ends up in run_measured.seen."""
+    peak = [0]
+    seen = [""]
+    t0 = time.time()
+    proc = subprocess.Popen(cmd, cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    done = threading.Event()
+
+    def sample():
+        # The Wine process keeps the pid across its execs; VmHWM is its peak.
+        while not done.is_set():
+            try:
+                if not seen[0] or "wine" in seen[0]:
+                    with open("/proc/%d/cmdline" % proc.pid, "rb") as f:
+                        seen[0] = f.read().replace(b"\0", b" ").decode("latin-1").strip()
+                with open("/proc/%d/status" % proc.pid) as f:
+                    for line in f:
+                        if line.startswith("VmHWM:"):
+                            peak[0] = max(peak[0], int(line.split()[1]))
+            except (OSError, ValueError):
+                pass
+            done.wait(0.02)
+
+    sampler = threading.Thread(target=sample, daemon=True)
+    sampler.start()
+    try:
+        out, _ = proc.communicate(timeout=RUN_TIMEOUT)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        out, _ = proc.communicate()
+        print("  timed out: %s" % " ".join(cmd), file=sys.stderr)
+    wall = time.time() - t0
+    done.set()
+    sampler.join()
+    run_measured.seen = seen[0]
+    return wall, proc.returncode, peak[0], out.decode("latin-1", "replace").strip()
+
+
+# ---------------------------------------------------------------- one release
+
+class Bench:
+    def __init__(self, args, name, release, nginx):
+        self.args, self.name, self.release, self.nginx = args, name, release, nginx
+        self.work = os.path.join(args.work, name)
+        self.prog = os.path.join(self.work, "prog")
+        self.files = release_files(release)
+        self.env = dict(os.environ)
+        self.rows = []
+        self.peak = 0
+
+    def prepare_program_folder(self):
+        shutil.rmtree(self.prog, ignore_errors=True)
+        os.makedirs(self.prog)
+        shutil.copy(os.path.join(self.args.bin, "selfrenew.exe"), os.path.join(self.prog, "Selfrenew.kro"))
+        shutil.copytree(os.path.join(self.args.bin, "UpdateRes"), os.path.join(self.prog, "UpdateRes"))
+        with open(os.path.join(self.prog, "update.ini"), "w") as f:
+            f.write("1;1;bench;127.0.0.1;%d\n" % self.nginx.port)
+
+    def watch(self):
+        folders = sorted({os.path.join(self.prog, os.path.dirname(p)) for p in self.files})
+        return CloseWatch(folders, {os.path.basename(p) for p in self.files})
+
+    def run_updater(self, watch=False):
+        mark = self.nginx.mark()
+        watcher = self.watch() if watch or self.is_big() else None
+        wall, rc, peak, _ = run_measured(["wine", "Selfrenew.kro", PRODUCT], self.prog, self.env)
+        if watcher:
+            watcher.close()
+        self.peak = max(self.peak, peak)
+        self.sampled = run_measured.seen
+        log = self.nginx.since(mark)
+        bad = [e for e in log if e[1] != 200]
+        if bad:
+            print("  %d requests failed, first: %s" % (len(bad), bad[0]), file=sys.stderr)
+        return wall, log, watcher
+
+    def is_big(self):
+        return len(self.files) == 1
+
+    def measure(self, log, watcher=None):
+        """The transfer phase from nginx's log. A single large file is timed
+        from its creation to its last write on disk instead: nginx's clock
+        stands still while one fast response keeps its worker busy."""
+        if self.is_big():
+            return watcher.written() if watcher else float("nan")
+        return span(log)
+
+    def peer_watch(self, out):
+        if not self.is_big():
+            return None
+        folder = os.path.join(out, RELEASE_URL.strip("/"), os.path.dirname(self.files[0]))
+        os.makedirs(folder)
+        return CloseWatch([folder])
+
+    def peer_dir(self, kind):
+        path = os.path.join(self.work, "peer-" + kind)
+        shutil.rmtree(path, ignore_errors=True)
+        os.makedirs(path)
+        return path
+
+    def run_curl(self, paths):
+        out = self.peer_dir("curl")
+        cfg = os.path.join(self.work, "curl.cfg")
+        with open(cfg, "w") as f:
+            for p in paths:
+                f.write('url = "http://127.0.0.1:%d%s"\noutput = "%s%s"\n' % (self.nginx.port, p, out, p))
+        mark = self.nginx.mark()
+        watcher = self.peer_watch(out)
+        run_measured(["curl", "-s", "--fail", "--create-dirs", "-K", cfg], self.work, self.env)
+        if watcher:
+            watcher.close()
+        log = self.nginx.since(mark)
+        shutil.rmtree(out, ignore_errors=True)
+        return self.measure(log, watcher)
+
+    def run_wininet(self, paths, options=(), whole=False):
+        out = self.peer_dir("wininet")
+        lst = os.path.join(self.work, "urls.txt")
+        with open(lst, "w") as f:
+            f.write("\n".join(paths) + "\n")
+        mark = self.nginx.mark()
+        watcher = self.peer_watch(out)
+        cmd = ["wine", os.path.join(self.args.peers, "wininet_peer.exe")] + list(options) + [
+            "127.0.0.1", str(self.nginx.port), winpath(lst), winpath(out)]
+        _, rc, _, said = run_measured(cmd, self.work, self.env)
+        if watcher:
+            watcher.close()
+        log = self.nginx.since(mark)
+        if rc != 0:
+            print("  wininet_peer: %s (exit %s)" % (said, rc), file=sys.stderr)
+        shutil.rmtree(out, ignore_errors=True)
+        if whole and watcher:
+            # The fetch of the changed file: from its request to its last write.
+            return watcher.last_write - log[0][3] if log and watcher.last_write else float("nan")
+        return span(log) if whole else self.measure(log, watcher)
+
+    def run_check_peer(self):
+        mark = self.nginx.mark()
+        watcher = self.watch()
+        cmd = ["wine", os.path.join(self.args.peers, "check_peer.exe"), "127.0.0.1", str(self.nginx.port),
+               LIST_URL, winpath(self.prog)]
+        run_measured(cmd, self.work, self.env)
+        watcher.close()
+        return check_span(self.nginx.since(mark), watcher)
+
+    def best(self, fn, *a):
+        """The best of a few runs: the machine may be busy with other work."""
+        return min(fn(*a) for _ in range(self.args.repeat))
+
+    def best_run(self, prepare, watch=False):
+        """The updater's best run of a few, each after prepare(): (wall, log, measured)."""
+        best = None
+        for _ in range(self.args.repeat):
+            prepare()
+            wall, log, watcher = self.run_updater(watch)
+            if watch:
+                measured = check_span(log, watcher)
+            elif self.is_big() and len(log) == 2 and log[0][0] == LIST_URL and not self.fresh_run:
+                measured = watcher.last_write - log[0][3] if watcher.last_write else float("nan")
+            else:
+                measured = self.measure(log, watcher)
+            if best is None or measured < best[2]:
+                best = (wall, log, measured)
+        return best
+
+    def clear_release(self):
+        """Removes the installed files; the single large file's folder stays
+        for the watch on it."""
+        shutil.rmtree(os.path.join(self.prog, "UpdateINI"), ignore_errors=True)
+        if self.is_big():
+            if os.path.exists(os.path.join(self.prog, self.files[0])):
+                os.remove(os.path.join(self.prog, self.files[0]))
+            return
+        for top in {p.split(os.sep)[0] for p in self.files}:
+            shutil.rmtree(os.path.join(self.prog, top), ignore_errors=True)
+
+    def fresh(self):
+        os.makedirs(os.path.join(self.prog, os.path.dirname(self.files[0])), exist_ok=True)
+        self.fresh_run = True
+        wall, log, measured = self.best_run(self.clear_release)
+        self.fresh_run = False
+        paths = [e[0] for e in log]
+        curl = self.best(self.run_curl, paths)
+        wininet = self.best(self.run_wininet, paths)
+        alike = self.best(self.run_wininet, paths, UPDATER_ALIKE)
+        self.rows.append(Row(self.name, "fresh install", len(log), measured, wall, wall - PAUSE_AFTER_LAST_ENTRY,
+                             wininet, alike, curl, self.target_for_transfer()))
+
+    def nothing(self):
+        wall, log, measured = self.best_run(lambda: None, watch=True)
+        peer = self.best(self.run_check_peer)
+        self.rows.append(Row(self.name, "nothing to do", len(log), measured, wall, wall, peer, None, None,
+                             ("list check", 1.5)))
+        return peer
+
+    def changed(self, check_peer):
+        picked = self.files[::100] or self.files[:1]
+        # The list, the scan and the fetch; for the large file up to its last write.
+        wall, log, measured = self.best_run(lambda: self.change_local_files(picked))
+        paths = [e[0] for e in log]
+        fetched = [p for p in paths if p != LIST_URL]
+        curl = self.best(self.run_curl, paths)
+        # The peer: the list check plus the fetch of the changed files.
+        wininet = check_peer + self.best(self.run_wininet, fetched, (), True)
+        alike = check_peer + self.best(self.run_wininet, fetched, UPDATER_ALIKE, True)
+        self.rows.append(Row(self.name, "1%% changed (%d)" % len(picked), len(log), measured, wall,
+                             wall - PAUSE_AFTER_LAST_ENTRY, wininet, alike, curl, None))
+
+    def change_local_files(self, picked):
+        """Changes a few bytes in each picked local copy."""
+        for rel in picked:
+            with open(os.path.join(self.prog, rel), "r+b") as f:
+                f.seek(4096)
+                data = f.read(16)
+                f.seek(4096)
+                f.write(bytes(b ^ 0x5A for b in data))
+
+    def target_for_transfer(self):
+        return ("transfer", 1.3) if len(self.files) > 1 else ("throughput", 1 / 0.9)
+
+
+def check_span(log, watcher):
+    """From the list request's start to the last close of a listed file."""
+    starts = [e[3] for e in log if e[0] == LIST_URL]
+    if not starts or watcher.last is None:
+        return float("nan")
+    return watcher.last - starts[0]
+
+
+class Row:
+    def __init__(self, release, scenario, requests, measured, wall, wall_net, peer, alike, curl, target):
+        self.release, self.scenario, self.requests = release, scenario, requests
+        self.measured, self.wall, self.wall_net = measured, wall, wall_net
+        self.peer, self.alike, self.curl, self.target = peer, alike, curl, target
+
+    def ratio(self):
+        return self.measured / self.peer if self.peer else float("nan")
+
+
+def print_table(rows, peak_kib, sampled, out):
+    head = ("| release | run | requests | updater s | whole run s | run less pause s | WinINet loop s | "
+            "updater / loop | target | met | loop as updater asks s | updater / that | curl s |")
+    lines = [head, "|" + "---|" * 13]
+    for r in rows:
+        target, met = "-", "-"
+        if r.target:
+            target = "<= %.2fx (%s)" % (r.target[1], r.target[0])
+            met = "yes" if r.ratio() <= r.target[1] else "NO"
+        alike = ("%.3f" % r.alike, "%.2fx" % (r.measured / r.alike)) if r.alike else ("-", "-")
+        curl = "%.3f" % r.curl if r.curl is not None else "-"
+        lines.append("| %s | %s | %d | %.3f | %.2f | %.2f | %.3f | %.2fx | %s | %s | %s | %s | %s |" % (
+            r.release, r.scenario, r.requests, r.measured, r.wall, r.wall_net, r.peer, r.ratio(), target, met,
+            alike[0], alike[1], curl))
+    lines.append("")
+    for r in rows:
+        if r.target and r.target[0] == "throughput":
+            lines.append("200 MB response: updater %.0f MB/s, WinINet loop %.0f MB/s (%.2fx, target >= 0.90x)" % (
+                200 / r.measured, 200 / r.peer, r.peer / r.measured))
+    lines.append("Peak resident memory of the updater's process (VmHWM): %.1f MB (target < 64 MB: %s)" % (
+        peak_kib / 1024.0, "yes" if peak_kib < 64 * 1024 else "NO"))
+    lines.append("Sampled process: %s" % sampled)
+    text = "\n".join(lines)
+    print(text)
+    with open(out, "w") as f:
+        f.write(text + "\n")
+
+
+def bench_release(args, name, maker):
+    release = os.path.join(args.work, "releases", name)
+    maker(release)
+    site = os.path.join(args.work, "site-" + name)
+    shutil.rmtree(site, ignore_errors=True)
+    publish(args.publisher, release, site)
+    nginx = Nginx(args.nginx, site, os.path.join(args.work, "nginx-" + name))
+    try:
+        b = Bench(args, name, release, nginx)
+        b.prepare_program_folder()
+        b.sampled = ""
+        b.fresh_run = False
+        print("%s: fresh install" % name, flush=True)
+        b.fresh()
+        print("%s: nothing to do" % name, flush=True)
+        check_peer = b.nothing()
+        print("%s: 1 %% changed" % name, flush=True)
+        b.changed(check_peer)
+        return b
+    finally:
+        nginx.stop()
+        if not args.keep:
+            shutil.rmtree(site, ignore_errors=True)
+            shutil.rmtree(os.path.join(args.work, name), ignore_errors=True)
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__)
+    ap.add_argument("--work", required=True)
+    ap.add_argument("--bin", required=True, help="folder of selfrenew.exe and UpdateRes")
+    ap.add_argument("--peers", required=True, help="folder of wininet_peer.exe and check_peer.exe")
+    ap.add_argument("--publisher", required=True)
+    ap.add_argument("--nginx", required=True)
+    ap.add_argument("--repeat", type=int, default=3, help="runs of each peer, the best counts")
+    ap.add_argument("--keep", action="store_true", help="keep sites and program folders")
+    ap.add_argument("--only", choices=["small", "big"])
+    args = ap.parse_args()
+    os.makedirs(args.work, exist_ok=True)
+    rows, peak, sampled = [], 0, ""
+    for name, maker in (("small", make_small), ("big", make_big)):
+        if args.only and args.only != name:
+            continue
+        b = bench_release(args, name, maker)
+        rows += b.rows
+        peak = max(peak, b.peak)
+        sampled = b.sampled
+    print_table(rows, peak, sampled, os.path.join(args.work, "table.md"))
+
+
+if __name__ == "__main__":
+    main()

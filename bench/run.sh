@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# The update benchmark (not part of the tests): builds the updater and the
+# peers, brings up Wine and a virtual display, and runs bench/bench.py, which
+# prints the table and writes it to $BUILD_DIR/bench/table.md.
+#   bash bench/run.sh [--repeat N] [--only small|big] [--keep]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+export BUILD_DIR=${BUILD_DIR:-$root/build}
+case "$BUILD_DIR" in /*) ;; *) BUILD_DIR="$root/$BUILD_DIR" ;; esac
+
+"$root/scripts/setup.sh"
+if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
+  cmake -S "$root" -B "$BUILD_DIR" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" \
+        -DCMAKE_BUILD_TYPE=Release >/dev/null
+fi
+# Only what the benchmark runs: the tests need not build for it.
+targets="selfrenew wininet_peer check_peer"
+grep -q '^selfrenew_skin' <(cmake --build "$BUILD_DIR" --target help | sed 's/^\.\.\. //') && targets="$targets selfrenew_skin"
+# shellcheck disable=SC2086
+cmake --build "$BUILD_DIR" -j"$(nproc)" --target $targets -- --no-print-directory >/dev/null
+cmake -S "$root/tools/native" -B "$BUILD_DIR/native" >/dev/null
+cmake --build "$BUILD_DIR/native" -j"$(nproc)" --target publish -- --no-print-directory >/dev/null
+[ -d "$BUILD_DIR/bin/UpdateRes" ] || { echo "bench: no skin in $BUILD_DIR/bin/UpdateRes" >&2; exit 1; }
+
+. "$root/scripts/wine-env.sh"
+trap 'wine_down; xvfb_down' EXIT
+xvfb_up
+wine_up
+
+echo "machine: $(nproc) CPUs, $(awk '/MemTotal/ {printf "%.1f GB", $2 / 1048576}' /proc/meminfo)," \
+     "$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(wine --version)"
+python3 "$root/bench/bench.py" --work "$BUILD_DIR/bench" --bin "$BUILD_DIR/bin" \
+  --peers "$BUILD_DIR/bench/bin" --publisher "$BUILD_DIR/native/publish" \
+  --nginx "$root/scripts/nginx.sh" "$@"
