@@ -63,11 +63,14 @@ uint32_t FileChecksum(const char* pszPath, long long nCount) {
     if (!file) return CHECKSUM_UNREADABLE;
     if (nCount < 0 && !FileLength(file.get(), nCount)) return CHECKSUM_UNREADABLE;
 
-    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[CHECKSUM_PIECE]);
+    // A small file needs no more than its own size: thousands of them are
+    // checked in one run, and a large allocation each time is not free.
+    size_t nPiece = nCount < static_cast<long long>(CHECKSUM_PIECE) ? static_cast<size_t>(nCount) + 1 : CHECKSUM_PIECE;
+    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[nPiece]);
     if (!buffer) return CHECKSUM_UNREADABLE;
     uint32_t nCrc = ChecksumStart();
     while (nCount > 0) {
-        size_t nWant = nCount > static_cast<long long>(CHECKSUM_PIECE) ? CHECKSUM_PIECE : static_cast<size_t>(nCount);
+        size_t nWant = nCount > static_cast<long long>(nPiece) ? nPiece : static_cast<size_t>(nCount);
         size_t nGot = fread(buffer.get(), 1, nWant, file.get());
         // A file that ends early or fails to read has no trustworthy checksum.
         if (nGot != nWant) return CHECKSUM_UNREADABLE;
