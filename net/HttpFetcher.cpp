@@ -35,9 +35,13 @@ void DebugError(const char* pszCall, DWORD dwError) {
 // for a long time; asking for what has arrived, or for what the rate so far
 // brings within one read slice, keeps both going.
 DWORD ReadSizeFor(HINTERNET hRequest, DWORD nReceived, DWORD dwBodyStart) {
+    DWORD nElapsedMs = timeGetTime() - dwBodyStart;
+    // A line that fills the whole buffer within one read slice needs no
+    // question first: each question costs a call of its own.
+    if (net::NextReadSize(1, nReceived, nElapsedMs, kReadBufferSize) >= kReadBufferSize) return kReadBufferSize;
     DWORD nAvailable = 0;
     if (!InternetQueryDataAvailable(hRequest, &nAvailable, 0, 0)) nAvailable = 0;
-    return net::NextReadSize(nAvailable, nReceived, timeGetTime() - dwBodyStart, kReadBufferSize);
+    return net::NextReadSize(nAvailable, nReceived, nElapsedMs, kReadBufferSize);
 }
 
 // Closes the transfer's request on every way out of RunTransfer.
