@@ -2,9 +2,9 @@
 #include "app/StartParam.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "res/Texts.h"
+#include "update/PathRules.h"
 
 const char kHallParam[] = "Hollo";
 const char kWorkingCopyName[] = "Selfrenew.kro";
@@ -40,21 +40,8 @@ std::string FileNamePart(const std::string& strPath) {
     return pos == std::string::npos ? strPath : strPath.substr(pos + 1);
 }
 
-static bool EqualsNoCase(const std::string& a, const char* b) {
-    size_t n = std::strlen(b);
-    if (a.size() != n) return false;
-    for (size_t i = 0; i < n; ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]);
-        unsigned char y = static_cast<unsigned char>(b[i]);
-        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
-
 bool IsWorkingRole(const std::string& strModulePath) {
-    return EqualsNoCase(FileNamePart(strModulePath), kWorkingCopyName);
+    return EqualsNoCaseAZ(FileNamePart(strModulePath), kWorkingCopyName);
 }
 
 std::string WorkingCopyPath(const std::string& strModulePath) {
