@@ -3,40 +3,8 @@
 
 #include <windows.h>
 
-#include <cstdio>
 
 namespace listtest {
-
-bool WriteBytes(const std::string& strPath, const std::string& strBytes) {
-    FILE* f = fopen(strPath.c_str(), "wb");
-    if (!f) return false;
-    bool bOk = fwrite(strBytes.data(), 1, strBytes.size(), f) == strBytes.size();
-    return fclose(f) == 0 && bOk;
-}
-
-std::string ExeFolder() {
-    char szPath[MAX_PATH] = {};
-    DWORD n = GetModuleFileNameA(nullptr, szPath, MAX_PATH);
-    std::string s(szPath, n);
-    return s.substr(0, s.rfind('\\') + 1);
-}
-
-void RemoveTree(const std::string& strPath) {
-    WIN32_FIND_DATAA data;
-    HANDLE hFind = FindFirstFileA((strPath + "\\*").c_str(), &data);
-    if (hFind != INVALID_HANDLE_VALUE) {
-        do {
-            std::string strName = data.cFileName;
-            if (strName == "." || strName == "..") continue;
-            std::string strChild = strPath + "\\" + strName;
-            SetFileAttributesA(strChild.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(strChild);
-            else DeleteFileA(strChild.c_str());
-        } while (FindNextFileA(hFind, &data));
-        FindClose(hFind);
-    }
-    RemoveDirectoryA(strPath.c_str());
-}
 
 ScratchFolder::ScratchFolder(const std::string& strPath) : m_strPath(strPath) {
     RemoveTree(m_strPath);

@@ -5,16 +5,18 @@
 #include <string>
 #include <vector>
 
+#include "support/Processes.h"
 #include "update/FileList.h"
 
 namespace listtest {
 
-// Writes bytes to a file, replacing it; false when it can't.
-bool WriteBytes(const std::string& strPath, const std::string& strBytes);
-// The folder of the running test program, with its final backslash.
-std::string ExeFolder();
-// Deletes a folder and everything below it.
-void RemoveTree(const std::string& strPath);
+// Writing files, the test program's folder and removing trees are shared
+// with the other tests.
+using testing_support::RemoveTree;
+inline bool WriteBytes(const std::string& strPath, const std::string& strBytes) {
+    return testing_support::WriteWholeFile(strPath, strBytes);
+}
+inline std::string ExeFolder() { return testing_support::TestBinDir(); }
 
 // A folder that exists for the life of the object.
 class ScratchFolder {
