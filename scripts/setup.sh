@@ -9,6 +9,7 @@ SUDO=""
 packages=(
   cmake make g++ python3 zlib1g-dev
   g++-mingw-w64-i686-posix mingw-w64-i686-dev libz-mingw-w64-dev
+  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   libgtest-dev
   wine wine32:i386
   xvfb x11-apps fonts-wqy-zenhei locales
