@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <bcrypt.h>
 
+#include <memory>
 #include <new>
 
 #include "framework/Handles.h"
@@ -114,14 +115,13 @@ bool FileSha256(const char* pszPath, unsigned char digest[SHA256_BYTES], unsigne
     Sha256 hash;
     unsigned long long nTotal = 0;
     static const DWORD kChunk = 64 * 1024;
-    unsigned char* pBuf = new (std::nothrow) unsigned char[kChunk];
-    bool bOk = pBuf != nullptr;
+    std::unique_ptr<unsigned char[]> buf(new (std::nothrow) unsigned char[kChunk]);
+    bool bOk = buf != nullptr;
     DWORD nRead = 0;
-    while (bOk && (bOk = ReadFile(file.Get(), pBuf, kChunk, &nRead, nullptr) != FALSE) && nRead > 0) {
-        bOk = hash.Update(pBuf, nRead);
+    while (bOk && (bOk = ReadFile(file.Get(), buf.get(), kChunk, &nRead, nullptr) != FALSE) && nRead > 0) {
+        bOk = hash.Update(buf.get(), nRead);
         nTotal += nRead;
     }
-    delete[] pBuf;
     if (!bOk || !hash.Finish(digest)) return false;
     if (pnSize) *pnSize = nTotal;
     return true;
