@@ -19,6 +19,7 @@
 #include "tools/SiteSigning.h"
 #include "update/Manifest.h"
 #include "update/SerialStore.h"
+#include "update/SignedBody.h"
 
 namespace {
 
@@ -169,4 +170,32 @@ TEST(SerialStore, KeepsTheLastAcceptedSerial) {
     EXPECT_EQ("UpdateINI\\Game9\\serial", AcceptedSerialPath("", "Game9"));
     long long nDiff = static_cast<long long>(UtcSecondsNow()) - static_cast<long long>(time(nullptr));
     EXPECT_LE(nDiff < 0 ? -nDiff : nDiff, 2);
+}
+
+TEST(SignedBody, TakesExactlyTheSignedBytes) {
+    unsigned char sha[32];
+    ASSERT_TRUE(fw::BytesSha256("hello world", 11, sha));
+    struct Case {
+        const char* pszName;
+        std::vector<std::string> pieces;
+        bool bTaken;     // every piece taken
+        bool bComplete;  // may replace the target
+    } cases[] = {
+        {"exact, one piece", {"hello world"}, true, true},
+        {"exact, three pieces", {"hel", "lo wor", "ld"}, true, true},
+        {"one byte changed", {"hello World"}, true, false},
+        {"short", {"hello"}, true, false},
+        {"one byte too many", {"hello world", "!"}, false, false},
+        {"longer in one piece", {"hello world and more"}, false, false},
+    };
+    for (const Case& c : cases) {
+        SignedBody body(11, sha);
+        EXPECT_TRUE(body.AcceptsLength(11)) << c.pszName;
+        EXPECT_FALSE(body.AcceptsLength(12)) << c.pszName;
+        bool bTaken = true;
+        for (const std::string& p : c.pieces) bTaken = bTaken && body.Take(p.data(), p.size());
+        EXPECT_EQ(c.bTaken, bTaken) << c.pszName;
+        EXPECT_LE(body.Received(), 11u) << c.pszName;
+        EXPECT_EQ(c.bComplete, body.Complete()) << c.pszName;
+    }
 }
