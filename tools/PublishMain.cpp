@@ -100,7 +100,7 @@ int main(int argc, char** argv) {
     }
     ReleaseScan scan;
     std::string strError;
-    if (!opt.m_signing.m_strKeyPath.empty() && !LoadSigningKey(opt.m_signing, strError)) {
+    if (SigningRequested(opt.m_signing) && !LoadSigningKey(opt.m_signing, strError)) {
         fprintf(stderr, "publish: %s\n", strError.c_str());
         return 1;
     }
@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
         fprintf(stderr, "publish: %s\n", strError.c_str());
         return 1;
     }
-    if (!opt.m_signing.m_strKeyPath.empty() &&
+    if (SigningRequested(opt.m_signing) &&
         !WriteSignedManifest(strSite, strProduct, scan.m_entries, opt.m_signing, time(nullptr), strError)) {
         fprintf(stderr, "publish: %s\n", strError.c_str());
         return 1;

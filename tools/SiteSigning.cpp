@@ -121,6 +121,10 @@ int TakeSigningOption(int argc, char** argv, int& i, SigningOptions& opt) {
 }
 
 bool LoadSigningKey(SigningOptions& opt, std::string& strError) {
+    if (opt.m_strKeyPath.empty()) {
+        strError = "--expires-days signs the release: it needs --key";
+        return false;
+    }
     if (!ReadWholeFile(opt.m_strKeyPath, opt.m_strKeyPem, 64 * 1024)) {
         strError = "can't read the key " + opt.m_strKeyPath;
         return false;

@@ -19,6 +19,7 @@ extern const char* const SIGNING_USAGE;
 // Takes "--key FILE" or "--expires-days N" at argv[i], moving i past its
 // value: 0 when argv[i] is neither, 1 when taken, 2 for a missing or bad value.
 int TakeSigningOption(int argc, char** argv, int& i, SigningOptions& opt);
+inline bool SigningRequested(const SigningOptions& opt) { return !opt.m_strKeyPath.empty() || opt.m_nExpiresDays; }
 // Reads the private key and signs a test message with it, so that a bad key
 // stops the publisher before anything is written.
 bool LoadSigningKey(SigningOptions& opt, std::string& strError);

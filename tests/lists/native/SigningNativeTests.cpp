@@ -232,6 +232,7 @@ TEST(PublishSigned, KeygenThenSignedPublishesCountUp) {
     EXPECT_NE(0, access((strSite + "/kroupdate/Hollo/filelist.sig").c_str(), F_OK)) << "unsigned writes no manifest";
     EXPECT_EQ(2, RunShell(strPublish + " --key " + strTmp + "/keys/private.pem --expires-days x " + strTmp + "/rel " + strSite + " Hollo"));
     EXPECT_EQ(1, RunShell(strPublish + " --key " + strTmp + "/keys/public.pem " + strTmp + "/rel " + strSite + " Hollo"));
+    EXPECT_EQ(1, RunShell(strPublish + " --expires-days 3 " + strTmp + "/rel " + strSite + " Hollo"));
 
     unsigned char xy[64], listSha[32];
     uint64_t nListSize = 0, nLast = 0;
