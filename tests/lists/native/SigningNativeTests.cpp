@@ -269,3 +269,18 @@ TEST(PublishSigned, KeygenThenSignedPublishesCountUp) {
     EXPECT_NE(0, RunShell("python3 " REPO_ROOT "/cmake/public_key_header.py " + strTmp + "/keys/private.pem " + strTmp + "/k2.h"));
     RunShell("rm -rf '" + strTmp + "'");
 }
+
+TEST(ManifestReader, DamagedTextNeverOverruns) {
+    const std::string strValid = HEADER + "6:" + HASH_A + ":/:a.txt\n6:" + HASH_B + ":data:b.dat\n" + SIG_LINE;
+    srand(13);
+    for (int i = 0; i < 20000; ++i) {
+        std::string s = strValid.substr(0, static_cast<size_t>(rand()) % (strValid.size() + 1));
+        for (int k = rand() % 4; k > 0 && !s.empty(); --k) s[static_cast<size_t>(rand()) % s.size()] = static_cast<char>(rand());
+        std::vector<char> exact(s.begin(), s.end());  // no spare byte past the end for the sanitizer to miss
+        Manifest m;
+        std::string strWhy;
+        if (ParseManifest(exact.data(), exact.size(), m, strWhy)) {
+            EXPECT_LE(m.m_nSignedBytes, exact.size());
+        }
+    }
+}
