@@ -1,10 +1,12 @@
 // publish: turns a release folder into the site tree the update client reads.
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
 #include "tools/Publisher.h"
+#include "tools/SiteSigning.h"  // signing (keygen, --key, --expires-days)
 
 namespace {
 
@@ -41,6 +43,7 @@ const char* const USAGE =
 struct Options {
     bool m_bSkipUnsafe = false;
     std::vector<std::string> m_args;
+    SigningOptions m_signing;
 };
 
 // 0: go on; otherwise the exit status.
@@ -48,7 +51,12 @@ int ParseOptions(int argc, char** argv, Options& opt) {
     for (int i = 1; i < argc; ++i) {
         if (!strcmp(argv[i], "-h") || !strcmp(argv[i], "--help")) {
             fputs(USAGE, stdout);
+            fputs(SIGNING_USAGE, stdout);
             return -1;
+        }
+        if (int nTaken = TakeSigningOption(argc, argv, i, opt.m_signing)) {
+            if (nTaken != 1) return nTaken;
+            continue;
         }
         if (!strcmp(argv[i], "--skip-unsafe")) opt.m_bSkipUnsafe = true;
         else if (argv[i][0] == '-' && argv[i][1] != '\0') {
@@ -79,6 +87,7 @@ bool ReportProblems(const ReleaseScan& scan, bool bSkipUnsafe) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 2 && !strcmp(argv[1], "keygen")) return KeygenMain(argc, argv);
     Options opt;
     int nStatus = ParseOptions(argc, argv, opt);
     if (nStatus != 0) return nStatus < 0 ? 0 : nStatus;
@@ -91,6 +100,10 @@ int main(int argc, char** argv) {
     }
     ReleaseScan scan;
     std::string strError;
+    if (SigningRequested(opt.m_signing) && !LoadSigningKey(opt.m_signing, strError)) {
+        fprintf(stderr, "publish: %s\n", strError.c_str());
+        return 1;
+    }
     if (!ScanRelease(strRelease, scan, strError)) {
         fprintf(stderr, "publish: %s\n", strError.c_str());
         return 1;
@@ -101,6 +114,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (!WriteSite(strRelease, strSite, strProduct, scan.m_entries, strError)) {
+        fprintf(stderr, "publish: %s\n", strError.c_str());
+        return 1;
+    }
+    if (SigningRequested(opt.m_signing) &&
+        !WriteSignedManifest(strSite, strProduct, scan.m_entries, opt.m_signing, time(nullptr), strError)) {
         fprintf(stderr, "publish: %s\n", strError.c_str());
         return 1;
     }
