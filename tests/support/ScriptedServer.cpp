@@ -305,10 +305,16 @@ void ScriptedServer::Serve() {
         unsigned nConnection = ++m_nConnections;
         auto connection = std::make_unique<Connection>();
         Connection* pConnection = connection.get();
-        connection->thread = std::thread([this, sock, nConnection, pConnection] {
-            Converse(sock, nConnection);
-            pConnection->bDone = true;
-        });
+        try {
+            connection->thread = std::thread([this, sock, nConnection, pConnection] {
+                Converse(sock, nConnection);
+                pConnection->bDone = true;
+            });
+        } catch (...) {
+            // No thread to serve it: the client sees the connection closed.
+            closesocket(sock);
+            continue;
+        }
         m_connections.push_back(std::move(connection));
     }
     ReapConnections(true);
