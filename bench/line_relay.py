@@ -33,10 +33,10 @@ class TokenBucket:
         self.free_at = 0.0  # when the tokens owed so far have come in
 
     def take(self, nbytes, now):
-        """Books nbytes on the line; returns when their last bit has left."""
-        start = max(now - BUCKET_DEPTH / self.rate, self.free_at)
-        self.free_at = start + nbytes / self.rate
-        return self.free_at
+        """Books nbytes on the line; returns when the bucket has their tokens
+        (now, if it had them already): never earlier than now."""
+        self.free_at = max(now - BUCKET_DEPTH / self.rate, self.free_at) + nbytes / self.rate
+        return max(now, self.free_at)
 
 
 class Pipe:
