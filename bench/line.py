@@ -17,7 +17,7 @@ import bench as core
 
 GAME_FILES = 2000
 GAME_FOLDERS = 300
-GAME_LARGE_MB = (5, 10, 15, 30)
+GAME_LARGE_MB = (5, 10, 20, 30, 50)
 GAME_TOP = ("data", "maps", "sound", "ui", "script", "model", "texture", "effect")
 # Round trip ms, Mbit/s: a player near the server and one far from it.
 LINES = {"30": (30, 100), "100": (100, 20)}
@@ -27,9 +27,10 @@ RELAY_LIFETIME = 3600
 
 def make_game(root):
     """About 2,000 files from 200 bytes to 64 KiB (spread evenly on a log
-    scale) in 300 nested folders, plus a handful of large archives. The same
-    bytes every time (seeded)."""
-    if os.path.exists(root + ".done"):
+    scale) in 300 nested folders, plus a handful of large archives that hold
+    most of the bytes, as a game's do. The same bytes every time (seeded)."""
+    shape = repr((GAME_FILES, GAME_FOLDERS, GAME_LARGE_MB))
+    if os.path.exists(root + ".done") and open(root + ".done").read() == shape:
         return
     shutil.rmtree(root, ignore_errors=True)
     rng = random.Random(11)
@@ -50,7 +51,8 @@ def make_game(root):
         with open(os.path.join(root, "pak", "game%d.pak" % n), "wb") as f:
             for _ in range(mb):
                 f.write(rng.randbytes(1 << 20))
-    open(root + ".done", "w").close()
+    with open(root + ".done", "w") as f:
+        f.write(shape)
 
 
 def release_bytes(root):
