@@ -468,7 +468,7 @@ def main():
     ap.add_argument("--peers", required=True, help="folder of wininet_peer.exe and check_peer.exe")
     ap.add_argument("--publisher", required=True)
     ap.add_argument("--nginx", required=True)
-    ap.add_argument("--repeat", type=int, default=3, help="runs of each peer, the best counts")
+    ap.add_argument("--repeat", type=int, default=2, help="runs of each client on loopback, the best counts")
     ap.add_argument("--keep", action="store_true", help="keep sites and program folders")
     ap.add_argument("--only", choices=["small", "big", "line"], help="line: the game-shaped release only")
     ap.add_argument("--lines", default="30,100,loopback",
