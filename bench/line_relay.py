@@ -10,7 +10,8 @@ It stops by itself after --lifetime seconds. One line per closed connection
 goes to --log: accept time, last byte delivered to the client, bytes down
 (times in seconds since the epoch), so a client's transfer can be timed on
 the client's side of the line.
-  line_relay.py --upstream PORT --port-file FILE [--rtt-ms 30] [--rate-mbit 100]
+  line_relay.py --upstream PORT --port-file FILE [--profile 30|100 | --rtt-ms MS --rate-mbit MBIT]
+                [--lifetime S] [--log FILE]
 """
 import argparse
 import asyncio
