@@ -52,9 +52,10 @@ protected:
     }
     std::string ListPath() const { return "/kroupdate/" + m_strProduct + "/filelist.list"; }
     // One run of the product against the servers in this order.
-    bool RunOn(RecordingSession& session, const std::vector<unsigned short>& ports, DWORD nTimeoutMs = 60000) {
+    bool RunOn(RecordingSession& session, const std::vector<unsigned short>& ports, DWORD nTimeoutMs = 60000,
+               int nConnections = 4) {
         std::vector<UpdateServer> servers;
-        for (unsigned short nPort : ports) servers.push_back({"127.0.0.1", nPort, 4});
+        for (unsigned short nPort : ports) servers.push_back({"127.0.0.1", nPort, nConnections});
         session.SetProduct(m_strProduct.c_str());
         session.SetListener(this);
         session.StartRun(servers);
@@ -271,14 +272,15 @@ TEST_F(HostileTest, AFullDiskLeavesEveryInstalledFileAndSaysSo) {
     ASSERT_TRUE(WriteWholeFile(dir + "two.pak", "old two"));
     testsupport::ScriptedServer server;
     ASSERT_TRUE(server.Start());
-    server.Script(ListPath(), Reply::Ok(ListOf({{"one.pak", one}, {"two.pak", two}, {"small.dll", "s"}})));
+    // The small file first and alone; then the two large ones side by side.
+    server.Script(ListPath(), Reply::Ok(ListOf({{"small.dll", "s"}, {"one.pak", one}, {"two.pak", two}})));
     server.Script(Release("one.pak"), Reply::Ok(one));
     server.Script(Release("two.pak"), Reply::Ok(two));
     server.Script(Release("small.dll"), Reply::Ok("s"));
     // The run writes where the program folder is: here, the small disk.
     SetCurrentDirectoryA(dir.c_str());
     RecordingSession session;
-    bool bEnded = RunOn(session, {server.Port()});
+    bool bEnded = RunOn(session, {server.Port()}, 60000, 2);
     SetCurrentDirectoryA(m_strProgramDir.c_str());
     ASSERT_TRUE(bEnded);
     std::string strOne = ReadWholeFile(dir + "one.pak"), strTwo = ReadWholeFile(dir + "two.pak");
