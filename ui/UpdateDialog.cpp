@@ -98,6 +98,11 @@ bool UpdateDialog::OnMessage(UINT nMsg, WPARAM wParam, LPARAM lParam, INT_PTR* p
     case WM_QUERYDRAGICON:
         *pResult = reinterpret_cast<INT_PTR>(m_hIcon);
         return true;
+    case WM_COMMAND:
+        // Closing: the run is called off at once, so that it ends while the
+        // window goes away (which alone takes Wine about two seconds).
+        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) g_updateSession.CancelRun();
+        return false;
     case WM_DESTROY:
         OnDestroy();
         return false;

@@ -89,8 +89,12 @@ std::vector<UpdateServer> UpdateSession::RunServers() const {
     return m_servers;
 }
 
+void UpdateSession::CancelRun() {
+    if (m_runThread.IsValid()) CancelEverything();
+}
+
 void UpdateSession::CancelEverything() {
-    m_bCancel = true;
+    if (!m_bCancel.exchange(true)) m_dwCancelTick = timeGetTime();
     std::lock_guard<std::mutex> lock(m_lock);
     for (auto& fetcher : m_fetchers) fetcher->CancelTransfer();
     m_cancelled.notify_all();
@@ -99,6 +103,10 @@ void UpdateSession::CancelEverything() {
 bool UpdateSession::StopRun(DWORD nWaitMs) {
     if (!m_runThread.IsValid()) return true;
     CancelEverything();
+    if (nWaitMs != INFINITE) {
+        DWORD nSince = timeGetTime() - m_dwCancelTick;
+        nWaitMs = nSince < nWaitMs ? nWaitMs - nSince : 0;
+    }
     if (WaitForSingleObject(m_runThread.Get(), nWaitMs) != WAIT_OBJECT_0) return false;
     m_runThread.Reset();
     return true;

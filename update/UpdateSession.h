@@ -45,8 +45,11 @@ public:
     bool StartUpdateRun(int nLineKey);
     bool StartRunThread(const char* pszHost, unsigned short nPort, int nConnections = DEFAULT_CONNECTIONS);
     bool StartRun(const std::vector<UpdateServer>& servers);
-    // Calls the run off and waits up to nWaitMs for its threads. False when a
-    // transfer the platform can't wake still holds them.
+    // Calls the run off without waiting; safe from any thread.
+    void CancelRun();
+    // Calls the run off and waits for its threads until nWaitMs after the run
+    // was first called off. False when a transfer the platform can't wake
+    // still holds them.
     bool StopRun(DWORD nWaitMs);
 
     void SetListener(UpdateListener* pListener);
@@ -100,6 +103,7 @@ private:
     // The run's own state. m_lock guards everything below it but the atomics.
     fw::UniqueHandle m_runThread;
     std::atomic<bool> m_bCancel{false};
+    std::atomic<DWORD> m_dwCancelTick{0};  // when the run was called off
     std::atomic<const char*> m_pszFailure{nullptr};  // message of the last failed entry
     mutable std::mutex m_lock;
     std::condition_variable m_cancelled;
