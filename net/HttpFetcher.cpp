@@ -119,6 +119,7 @@ FetchResult HttpFetcher::RunTransfer(BodyCheck* pCheck) {
     DWORD nFileSize = 0;
     FetchResult result = OpenChecked(&nFileSize, pCheck ? pCheck->MaxBytes() : UINT64_MAX);
     if (result != FETCH_DONE) return result;
+    if (pCheck && !pCheck->AcceptsLength(nFileSize)) return FETCH_REJECTED;
     m_nFileSize = nFileSize;
     m_nReceived = 0;
 

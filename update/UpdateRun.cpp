@@ -136,14 +136,26 @@ bool UpdateSession::RunWithConnection(int nConnections) {
     _mkdir("UpdateINI");
     MakeDirectoryPath(("UpdateINI/" + m_strProduct).c_str());
     std::string strListPath = "UpdateINI/" + m_strProduct + "/files.ini";
+    // Signed releases: the manifest first; a refused one ends the run like a
+    // failed list, with its own sentence.
+    FetchResult signedResult =
+        m_guard.Start(*m_fetchers[0], m_strProduct, "", "UpdateINI/" + m_strProduct + "/filelist.sig");
+    if (m_guard.InForce()) OnSlotEnd(0);
+    if (signedResult != FETCH_DONE) {
+        if (m_bCancel) return false;
+        OnStatus(STATUS_TEXT, signedResult == FETCH_FAILED ? TEXT_LIST_FAILED : TEXT_LIST_REFUSED);
+        PauseUnlessCancelled(kListFailedPauseMs);
+        return false;
+    }
     if (!FetchFileList(strListPath)) {
         if (m_bCancel) return false;
-        OnStatus(STATUS_TEXT, TEXT_LIST_FAILED);
+        OnStatus(STATUS_TEXT, m_guard.ListRefused() ? TEXT_LIST_REFUSED : TEXT_LIST_FAILED);
         PauseUnlessCancelled(kListFailedPauseMs);
         return false;
     }
     if (!CompareWithLocalFiles(strListPath)) return false;
     if (m_updateList.empty()) {
+        m_guard.StoreSerial();  // signed releases: everything is installed
         OnStatus(STATUS_TEXT, TEXT_DONE);
         Notify(AREA_DONE_EMPTY);
         return true;
@@ -157,6 +169,8 @@ bool UpdateSession::RunWithConnection(int nConnections) {
     if (!WalkUpdateList(nConnections)) return false;
     // A failed entry's message stays: "complete" would hide it.
     const char* pszFailure = m_pszFailure;
+    // Signed releases: only a run that installed everything moves the serial on.
+    if (!pszFailure) m_guard.StoreSerial();
     OnStatus(STATUS_TEXT, pszFailure ? pszFailure : TEXT_DONE);
     Notify(AREA_DONE);
     PauseUnlessCancelled(kDonePauseMs);
@@ -167,7 +181,9 @@ bool UpdateSession::FetchFileList(const std::string& strLocalPath) {
     char szUrl[kPathCap];
     if (!CopyPath("/kroupdate/" + m_strProduct + "/filelist.list", szUrl) || strLocalPath.size() >= kListPathCap)
         return false;
-    ListCheck check;
+    ListCheck sane;
+    SignedCheck check(sane);
+    m_guard.HoldList(check);  // signed releases: exactly the signed list
     FetchResult result = m_fetchers[0]->Fetch(szUrl, strLocalPath.c_str(), &check);
     OnSlotEnd(0);
     return result == FETCH_DONE;
@@ -240,7 +256,10 @@ FetchResult UpdateSession::FetchEntryFile(HttpFetcher& fetcher, const FileEntry&
     // Longer paths don't fit the fixed buffers: the entry counts as a failed transfer.
     if (entry.m_strName.size() >= kPathCap || strLocal.size() >= kPathCap || !CopyPath(strUrl, szUrl))
         return FETCH_NOT_FOUND;
-    CrcCheck check(entry.m_nCrc);
+    CrcCheck crc(entry.m_nCrc);
+    SignedCheck check(crc);
+    // Signed releases: nothing the manifest doesn't sign is fetched at all.
+    if (!m_guard.HoldFile(entry, check)) return FETCH_REJECTED;
     FetchResult result = fetcher.Fetch(szUrl, strLocal.c_str(), &check);
     if (result == FETCH_REJECTED && !m_bCancel) result = fetcher.Fetch(szUrl, strLocal.c_str(), &check);
     return result;
