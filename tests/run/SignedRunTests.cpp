@@ -9,6 +9,7 @@
 #include "res/Texts.h"
 #include "support/Processes.h"
 #include "support/Releases.h"
+#include "support/ScriptedServer.h"
 #include "tools/KeyPem.h"
 #include "tools/Signing.h"
 #include "update/Checksum.h"
@@ -224,4 +225,27 @@ TEST_F(SignedRunTest, ASignedReleaseInstallsAndEachAttackIsRefused) {
         uint64_t nAfter = ReadAcceptedSerial("", m_strProduct);
         EXPECT_TRUE(bRefused ? nAfter == nSerial : nAfter > nSerial) << a.pszName << ": serial " << nAfter;
     }
+}
+
+TEST_F(SignedRunTest, AMirrorServingAReleaseOfAnotherKeyIsPassedOverAndNothingOfItFetched) {
+    ASSERT_TRUE(PublishSignedRelease(m_strProduct, {{"a.dll", "evil"}, {"data/b.dat", "evil"}},
+                                     Stranger().strPrivate, UtcSecondsNow()));
+    testsupport::ScriptedServer mirror;
+    ASSERT_TRUE(mirror.Start());
+    for (const auto& f : Served(m_strProduct)) {
+        std::string strPath = "/kroupdate/" + m_strProduct + "/" + f.first;
+        std::replace(strPath.begin(), strPath.end(), '\\', '/');
+        mirror.Script(strPath, testsupport::Reply::Ok(f.second));
+    }
+    ASSERT_TRUE(PublishSignedRelease(m_strProduct, kOne, Publisher().strPrivate, UtcSecondsNow()));
+    RecordingSession session;
+    session.SetUpdateKey(Publisher().xy);
+    session.SetProduct(m_strProduct.c_str());
+    session.SetListener(this);
+    session.StartRun({{"127.0.0.1", mirror.Port()}, {"127.0.0.1", NginxPort()}});
+    ASSERT_TRUE(WaitForRunEnd(60000));
+    EXPECT_EQ(session.GetStatus(), TEXT_DONE);
+    ExpectInstalled(kOne, "from the second server");
+    EXPECT_EQ(mirror.RequestLines().size(), 1u) << "only the mirror's filelist.sig";
+    mirror.Stop();
 }
