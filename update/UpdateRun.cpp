@@ -198,7 +198,7 @@ int UpdateSession::FetchListFromAnyServer(HINTERNET hInternet, const std::string
             m_guard.Start(*m_fetchers[0], m_strProduct, "", "UpdateINI/" + m_strProduct + "/filelist.sig");
         if (m_guard.InForce()) OnSlotEnd(0);
         if (signedResult != FETCH_DONE) {
-            bRefused = bRefused || signedResult != FETCH_FAILED;
+            bRefused = bRefused || signedResult == FETCH_REJECTED || signedResult == FETCH_NOT_FOUND;
             continue;
         }
         if (FetchFileList(strListPath) && ReadListFile(strListPath, remote)) return static_cast<int>(i);
