@@ -147,6 +147,10 @@ FetchResult HttpFetcher::RunTransfer(BodyCheck* pCheck) {
         else part.Discard();
         return result;
     }
+    if (pCheck && !pCheck->AcceptsLength(answer.nTotal)) {
+        part.Discard();
+        return FETCH_REJECTED;
+    }
     m_nFileSize = answer.nTotal;
     m_nReceived = 0;
     result = Receive(part, answer, pCheck);

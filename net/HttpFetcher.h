@@ -39,6 +39,9 @@ class BodyCheck {
 public:
     // Longest acceptable body: a longer announced or delivered one fails at once.
     virtual uint64_t MaxBytes() const = 0;
+    // The announced length, before anything is written: false fails the
+    // transfer at once (a signed body must announce exactly its signed size).
+    virtual bool AcceptsLength(uint64_t nLength) { return nLength <= MaxBytes(); }
     // A new body starts (each attempt, and a restart from the first byte).
     virtual void Begin() = 0;
     virtual void Update(const void* pData, size_t nSize) = 0;

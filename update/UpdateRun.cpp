@@ -149,13 +149,14 @@ bool UpdateSession::RunWithServers(HINTERNET hInternet, const std::vector<Update
             OnStatus(STATUS_TEXT, TEXT_CONNECT_FAILED);
             return false;
         }
-        OnStatus(STATUS_TEXT, TEXT_LIST_FAILED);
+        OnStatus(STATUS_TEXT, nServer == kRefusedList ? TEXT_LIST_REFUSED : TEXT_LIST_FAILED);
         PauseUnlessCancelled(kListFailedPauseMs);
         return false;
     }
     m_nServer = nServer;
     if (!CompareWithLocalFiles(remote)) return false;
     if (m_updateList.empty()) {
+        m_guard.StoreSerial();  // signed releases: everything is installed
         OnStatus(STATUS_TEXT, TEXT_DONE);
         Notify(AREA_DONE_EMPTY);
         return true;
@@ -171,6 +172,8 @@ bool UpdateSession::RunWithServers(HINTERNET hInternet, const std::vector<Update
     if (!WalkUpdateList(nConnections)) return false;
     // A failed entry's message stays: "complete" would hide it.
     const char* pszFailure = m_pszFailure;
+    // Signed releases: only a run that installed everything moves the serial on.
+    if (!pszFailure) m_guard.StoreSerial();
     OnStatus(STATUS_TEXT, pszFailure ? pszFailure : TEXT_DONE);
     Notify(AREA_DONE);
     PauseUnlessCancelled(kDonePauseMs);
@@ -182,14 +185,26 @@ bool UpdateSession::RunWithServers(HINTERNET hInternet, const std::vector<Update
 int UpdateSession::FetchListFromAnyServer(HINTERNET hInternet, const std::string& strListPath,
                                           std::vector<FileEntry>& remote) {
     bool bAnyConnection = false;
+    bool bRefused = false;
     for (size_t i = 0; i < m_connects.size() && !m_bCancel; ++i) {
         OnStatus(STATUS_TEXT, TEXT_CONNECTING);
         if (m_connects[i] == nullptr) continue;
         bAnyConnection = true;
         MakeFetchers(1, hInternet, m_connects[i]);
         remote.clear();
+        // Signed releases: this server's manifest first, then only the list it
+        // signs; a server that serves anything else is passed over.
+        FetchResult signedResult =
+            m_guard.Start(*m_fetchers[0], m_strProduct, "", "UpdateINI/" + m_strProduct + "/filelist.sig");
+        if (m_guard.InForce()) OnSlotEnd(0);
+        if (signedResult != FETCH_DONE) {
+            bRefused = bRefused || signedResult == FETCH_REJECTED || signedResult == FETCH_NOT_FOUND;
+            continue;
+        }
         if (FetchFileList(strListPath) && ReadListFile(strListPath, remote)) return static_cast<int>(i);
+        bRefused = bRefused || m_guard.ListRefused();
     }
+    if (bRefused) return kRefusedList;
     return bAnyConnection || m_connects.size() > 1 ? kNoList : kNoConnection;
 }
 
@@ -212,7 +227,9 @@ bool UpdateSession::FetchFileList(const std::string& strLocalPath) {
     char szUrl[kPathCap];
     if (!CopyPath("/kroupdate/" + m_strProduct + "/filelist.list", szUrl) || strLocalPath.size() >= kListPathCap)
         return false;
-    ListCheck check;
+    ListCheck sane;
+    SignedCheck check(sane);
+    m_guard.HoldList(check);  // signed releases: exactly the signed list
     FetchResult result = m_fetchers[0]->Fetch(szUrl, strLocalPath.c_str(), &check);
     OnSlotEnd(0);
     return result == FETCH_DONE;
@@ -283,7 +300,10 @@ FetchResult UpdateSession::FetchEntryFile(HttpFetcher& fetcher, const FileEntry&
     // Longer paths don't fit the fixed buffers: the entry counts as a failed transfer.
     if (entry.m_strName.size() >= kPathCap || strLocal.size() >= kPathCap || !CopyPath(strUrl, szUrl))
         return FETCH_NOT_FOUND;
-    CrcCheck check(entry.m_nCrc);
+    CrcCheck crc(entry.m_nCrc);
+    SignedCheck check(crc);
+    // Signed releases: nothing the manifest doesn't sign is fetched at all.
+    if (!m_guard.HoldFile(entry, check)) return FETCH_REJECTED;
     HINTERNET hHome = fetcher.m_hConnect;
     FetchResult result = FETCH_FAILED;
     for (size_t n = 0; n < m_connects.size() && !m_bCancel; ++n) {

@@ -16,6 +16,7 @@
 #include "framework/Handles.h"
 #include "net/HttpFetcher.h"
 #include "update/FileList.h"
+#include "update/ReleaseGuard.h"
 #include "update/UpdateConfig.h"
 #include "update/UpdateListener.h"
 
@@ -55,6 +56,9 @@ public:
     void SetListener(UpdateListener* pListener);
     // How long a request may receive nothing before it fails (30 s unless set).
     void SetStallLimit(DWORD nMs) { m_nStallLimitMs = nMs; }
+    // Signed releases: the key (X||Y, 64 bytes) they must verify with, nullptr
+    // for unsigned updates. The built-in key unless set; not during a run.
+    void SetUpdateKey(const unsigned char* pKey) { m_guard.SetKey(pKey); }
 
     ProgressSnapshot Snapshot() const;
     std::string GetStatus() const;
@@ -99,6 +103,7 @@ private:
     std::vector<UpdateServerRow> m_lstUpdateServers;
     std::string m_strProduct;
     DWORD m_nStallLimitMs = 30000;
+    ReleaseGuard m_guard;  // the signed release of the run, when a key is in force
 
     // The run's own state. m_lock guards everything below it but the atomics.
     fw::UniqueHandle m_runThread;
@@ -114,6 +119,7 @@ private:
     size_t m_nServer = 0;
     static const int kNoConnection = -1;  // FetchListFromAnyServer: no connection at all
     static const int kNoList = -2;        // no server gave a readable list
+    static const int kRefusedList = -3;   // no good signed release, and some server's was refused
     std::vector<FileEntry> m_updateList;
     std::vector<std::unique_ptr<HttpFetcher>> m_fetchers;  // one per transfer slot
     std::vector<Slot> m_slots;

@@ -11,6 +11,7 @@
 #include "support/ScriptedServer.h"
 #include "update/Checksum.h"
 #include "tools/Publisher.h"
+#include "tools/SiteSigning.h"
 
 namespace testing_support {
 
@@ -28,9 +29,8 @@ void MakeParents(const std::string& strRoot, const std::string& strRel) {
         CreateDirectoryA((strRoot + rel.substr(0, pos)).c_str(), nullptr);
 }
 
-}  // namespace
-
-bool PublishRelease(const std::string& strProduct, const ReleaseFiles& files) {
+// Writes the release folder and the site; entries says what was published.
+bool WriteRelease(const std::string& strProduct, const ReleaseFiles& files, std::vector<PublishEntry>& entries) {
     std::string root = FreshDir("release-" + strProduct);
     for (const auto& f : files) {
         MakeParents(root, f.first);
@@ -47,7 +47,31 @@ bool PublishRelease(const std::string& strProduct, const ReleaseFiles& files) {
     std::string site = WinePathFromEnv("SELFRENEW_SITE");
     CreateDirectoryA(site.c_str(), nullptr);
     site.pop_back();
+    entries = scan.m_entries;
     return WriteSite(root, site, strProduct, scan.m_entries, error);
+}
+
+}  // namespace
+
+bool PublishRelease(const std::string& strProduct, const ReleaseFiles& files) {
+    std::vector<PublishEntry> entries;
+    return WriteRelease(strProduct, files, entries);
+}
+
+bool PublishSignedRelease(const std::string& strProduct, const ReleaseFiles& files, const std::string& strPrivatePem,
+                          uint64_t nNow, unsigned nExpiresDays) {
+    std::vector<PublishEntry> entries;
+    if (!WriteRelease(strProduct, files, entries)) return false;
+    SigningOptions opt;
+    opt.m_strKeyPem = strPrivatePem;
+    opt.m_nExpiresDays = nExpiresDays;
+    std::string site = WinePathFromEnv("SELFRENEW_SITE"), error;
+    site.pop_back();
+    return WriteSignedManifest(site, strProduct, entries, opt, nNow, error);
+}
+
+std::string SiteProductFilePath(const std::string& strProduct, const std::string& strName) {
+    return WinePathFromEnv("SELFRENEW_SITE") + "kroupdate\\" + strProduct + "\\" + strName;
 }
 
 std::string SiteFilePath(const std::string& strProduct, const std::string& strRelPath) {

@@ -1,6 +1,7 @@
 // Releases published into the site the test nginx serves, and what it logged.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -16,8 +17,14 @@ using ReleaseFiles = std::map<std::string, std::string>;
 
 // Writes the files into a release folder and publishes it for the product.
 bool PublishRelease(const std::string& strProduct, const ReleaseFiles& files);
+// The same, then signed as "publish --key" signs it: nNow is the publishing
+// time in UTC seconds, so a test can publish a release that has expired.
+bool PublishSignedRelease(const std::string& strProduct, const ReleaseFiles& files, const std::string& strPrivatePem,
+                          uint64_t nNow, unsigned nExpiresDays = 0);
 // The served copy of a published file, to change or delete behind the list's back.
 std::string SiteFilePath(const std::string& strProduct, const std::string& strRelPath);
+// A served file of the product's own folder: filelist.list, filelist.sig.
+std::string SiteProductFilePath(const std::string& strProduct, const std::string& strName);
 
 // Scripts a product of one file on the scripted server whose body drips in
 // at 10 kB/s, so that a test can act while it is on its way.
