@@ -7,7 +7,7 @@ SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
 
 packages=(
-  cmake make g++ python3 zlib1g-dev
+  cmake make g++ python3 zlib1g-dev libcurl4-openssl-dev
   g++-mingw-w64-i686-posix mingw-w64-i686-dev libz-mingw-w64-dev
   libgtest-dev
   wine wine32:i386
