@@ -42,9 +42,8 @@ bool FetchList(SiteFetcher& fetcher, const std::string& strProduct, std::vector<
 }
 
 struct FileResult {
-    bool m_bDone = false;
+    bool m_bFound = false;  // m_finding holds a problem
     CheckFinding m_finding{Finding::Failed, std::string(), std::string()};
-    bool m_bFound = false;
     unsigned long long m_nBytes = 0;
 };
 
@@ -87,13 +86,12 @@ private:
             nCrc = ChecksumUpdate(nCrc, p, n);
             r.m_nBytes += n;
         }, nStatus, strError);
-        r.m_finding.m_strPath = strPath;
+        r.m_bFound = true;
         if (!bAnswered) r.m_finding = {Finding::Failed, strPath, strError};
         else if (nStatus == 404) r.m_finding = {Finding::Missing, strPath, "HTTP status 404"};
         else if (nStatus != 200) r.m_finding = {Finding::Failed, strPath, "HTTP status " + std::to_string(nStatus)};
         else if (nCrc != e.m_nCrc) r.m_finding = {Finding::Wrong, strPath, "served bytes don't match the list's checksum"};
-        else r.m_bDone = true;
-        r.m_bFound = !r.m_bDone;
+        else r.m_bFound = false;
         Progress(r.m_nBytes);
     }
 

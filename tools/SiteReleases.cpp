@@ -85,10 +85,14 @@ bool SwitchLive(const SiteLayout& site, const std::string& strId, std::string& s
                                       ": this site is switched by links; publish it with the Linux publisher");
         if (!MoveWithRetries(site.m_strLive, strAside))
             return Fail(strError, "can't move the live release " + site.m_strLive + " aside");
+        if (MoveWithRetries(strChosen, site.m_strLive)) return true;
+        // The release that was live goes back rather than leaving nothing live.
+        bool bBack = MoveWithRetries(strAside, site.m_strLive);
+        return Fail(strError, "can't move " + strChosen + " to " + site.m_strLive +
+                                  (bBack ? "; the previous release stays live" : "; nothing is live, it waits in " + strAside));
     }
     if (MoveWithRetries(strChosen, site.m_strLive)) return true;
-    return Fail(strError, "can't move " + strChosen + " to " + site.m_strLive +
-                              "; the previous release waits in " + site.m_strReleases);
+    return Fail(strError, "can't move " + strChosen + " to " + site.m_strLive);
 }
 #else
 // A folder left by a publisher without releases is kept as the oldest one.

@@ -91,6 +91,13 @@ protected:
 
 }  // namespace
 
+TEST_F(PublishSite, HelpListsEveryCommand) {
+    RunResult help = Publish("--help");
+    EXPECT_EQ(0, help.m_nStatus);
+    for (const char* psz : {"publish [--keep N]", "publish check ", "publish rollback ", "--dry-run", "--parallel"})
+        EXPECT_TRUE(Has(help, psz)) << psz;
+}
+
 TEST_F(PublishSite, RefusesEachUnfitNameAndWritesNothing) {
     struct Case { const char* pszWhat; std::string strPath, strNamed, strReason; };
     const std::string strLongDir = std::string(120, 'd'), strLongFile = std::string(133, 'f') + ".txt";
