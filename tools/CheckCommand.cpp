@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "tools/GbkNames.h"
 #include "tools/ProgressLine.h"
 #include "tools/PublishCommands.h"
 #include "tools/SiteCheck.h"
@@ -37,7 +38,7 @@ int RunCheck(const CommandLine& line) {
         return 1;
     }
     for (const CheckFinding& f : report.m_findings)
-        printf("%s: %s: %s\n", FindingName(f.m_nKind), f.m_strPath.c_str(), f.m_strDetail.c_str());
+        printf("%s: %s: %s\n", FindingName(f.m_nKind), GbkForDisplay(f.m_strPath).c_str(), f.m_strDetail.c_str());
     printf("publish check: %u listed file(s), %.1f MB fetched from %s, %u problem(s)\n", report.m_nListed,
            static_cast<double>(report.m_nBytes) / (1024.0 * 1024.0), line.m_args[0].c_str(),
            static_cast<unsigned>(report.m_findings.size()));

@@ -25,11 +25,11 @@ void ForEachChar(const std::string& s, F f) {
 
 #ifndef _WIN32
 // One conversion state per call keeps this usable from several threads.
-bool Utf8ToGbk(const std::string& strIn, std::string& strOut) {
-    // CP936 is the Windows code page itself (GBK with the euro sign at 0x80).
-    iconv_t cd = iconv_open("CP936", "UTF-8");
+// CP936 is the Windows code page itself (GBK with the euro sign at 0x80).
+bool Convert(const char* pszTo, const char* pszFrom, const std::string& strIn, std::string& strOut) {
+    iconv_t cd = iconv_open(pszTo, pszFrom);
     if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-    std::vector<char> out(strIn.size() * 2 + 4);
+    std::vector<char> out(strIn.size() * 3 + 4);
     char* pIn = const_cast<char*>(strIn.data());
     size_t nIn = strIn.size();
     char* pOut = out.data();
@@ -47,12 +47,20 @@ bool Utf8ToGbk(const std::string& strIn, std::string& strOut) {
 
 bool NameToGbk(const std::string& strDisk, DiskNames nNames, std::string& strGbk) {
 #ifndef _WIN32
-    if (nNames == DiskNames::Native) return Utf8ToGbk(strDisk, strGbk) && GbkIsWhole(strGbk);
+    if (nNames == DiskNames::Native) return Convert("CP936", "UTF-8", strDisk, strGbk) && GbkIsWhole(strGbk);
 #else
     (void)nNames;
 #endif
     strGbk = strDisk;
     return GbkIsWhole(strGbk);
+}
+
+std::string GbkForDisplay(const std::string& strGbk) {
+    std::string strShown;
+#ifndef _WIN32
+    if (Convert("UTF-8", "CP936", strGbk, strShown)) return strShown;
+#endif
+    return strGbk;
 }
 
 bool GbkHasTrailByte(const std::string& strName, char c) {

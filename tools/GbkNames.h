@@ -14,6 +14,10 @@ enum class DiskNames {
 // (or the bytes aren't valid in the disk's encoding).
 bool NameToGbk(const std::string& strDisk, DiskNames nNames, std::string& strGbk);
 
+// A GBK path as the host's terminal shows it: UTF-8 on Linux (the bytes as
+// they are when they don't convert), unchanged on Windows.
+std::string GbkForDisplay(const std::string& strGbk);
+
 // Whether a double-byte character of the GBK name has c as its second byte.
 bool GbkHasTrailByte(const std::string& strName, char c);
 // Whether c occurs as a character of its own, never as a second byte.

@@ -124,15 +124,15 @@ bool CompareWithRelease(const CheckOptions& options, const std::vector<FileEntry
     for (const PublishEntry& e : scan.m_entries) {
         auto it = served.find(EntryKey(e.m_strDir, e.m_strName));
         if (it == served.end()) {
-            report.m_findings.push_back({Finding::Unlisted, e.m_strRelPath, "in the release, not in the served list"});
+            report.m_findings.push_back({Finding::Unlisted, e.m_strSiteRel, "in the release, not in the served list"});
             continue;
         }
         if (!e.m_bFolder && it->second->m_nCrc != e.m_nCrc)
-            report.m_findings.push_back({Finding::Stale, e.m_strRelPath, "the served list has another checksum than the release"});
+            report.m_findings.push_back({Finding::Stale, e.m_strSiteRel, "the served list has another checksum than the release"});
         served.erase(it);
     }
     for (const auto& left : served)
-        report.m_findings.push_back({Finding::Stale, left.second->m_strDir + ":" + left.second->m_strName,
+        report.m_findings.push_back({Finding::Stale, ClientLocalPath(left.second->m_strDir, left.second->m_strName),
                                      "listed by the site, not in the release"});
     return true;
 }

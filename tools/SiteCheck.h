@@ -27,7 +27,7 @@ enum class Finding { Missing, Wrong, Stale, Unlisted, Failed };
 
 struct CheckFinding {
     Finding m_nKind;
-    std::string m_strPath;  // the request path, or the release path for Unlisted
+    std::string m_strPath;  // GBK: the request path, or the path in the release
     std::string m_strDetail;
 };
 
