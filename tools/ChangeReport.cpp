@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "tools/DiskFiles.h"
+#include "tools/ListText.h"
 #include "update/PathRules.h"
 
 namespace {
@@ -23,9 +24,15 @@ std::string Megabytes(unsigned long long n) {
 }  // namespace
 
 bool ReadLiveList(const std::string& strLiveFolder, std::vector<FileEntry>& entries) {
-    std::string strList = DiskJoin(strLiveFolder, "filelist.list");
-    if (DiskKindOf(strList) != DiskKind::File) return false;
-    ReadFileList(strList.c_str(), entries);
+    // Read only: a dry run needs no right to write the site.
+    FILE* f = fopen(DiskJoin(strLiveFolder, "filelist.list").c_str(), "rb");
+    if (!f) return false;
+    std::string strText;
+    char buffer[64 * 1024];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) strText.append(buffer, n);
+    fclose(f);
+    ParseFileListText(strText, entries);
     return true;
 }
 

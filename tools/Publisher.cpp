@@ -5,7 +5,7 @@
 
 #include "tools/DiskFiles.h"
 #include "update/Checksum.h"
-#include "update/FileList.h"
+#include "update/FileList.h"  // LIST_FIELD_MAX
 #include "update/PathRules.h"
 
 const char* const LIST_END_LINE = "end";

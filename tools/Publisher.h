@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tools/GbkNames.h"
@@ -11,6 +12,12 @@
 
 // One entry of the published list.
 struct PublishEntry {
+    PublishEntry() = default;
+    PublishEntry(std::string strDir, std::string strName, bool bFolder, std::string strRelPath, uint32_t nCrc,
+                 uint64_t nSize = 0, std::string strSiteRel = std::string())
+        : m_strDir(std::move(strDir)), m_strName(std::move(strName)), m_bFolder(bFolder),
+          m_strRelPath(std::move(strRelPath)), m_nCrc(nCrc), m_nSize(nSize), m_strSiteRel(std::move(strSiteRel)) {}
+
     std::string m_strDir;     // GBK, as listed: "/" for the release root, else a\b
     std::string m_strName;    // GBK
     bool m_bFolder = false;
@@ -47,6 +54,7 @@ bool ScanRelease(const std::string& strRoot, ReleaseScan& scan, std::string& str
 // entry, so that clients which drop the last line lose nothing.
 std::string FormatFileList(const std::vector<PublishEntry>& entries);
 extern const char* const LIST_END_LINE;
+
 
 // Publishes the entries as the live release of the product with the default
 // options of PublishSite (tools/SiteReleases.h).

@@ -6,6 +6,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "tools/ListText.h"
 #include "update/Checksum.h"
 #include "update/FileList.h"
 #include "update/PathRules.h"
@@ -29,15 +30,7 @@ bool FetchList(SiteFetcher& fetcher, const std::string& strProduct, std::vector<
         strError = strPath + ": HTTP status " + std::to_string(nStatus);
         return false;
     }
-    size_t nStart = 0;
-    for (bool bFirst = true; nStart < strBody.size(); bFirst = false) {
-        size_t nEnd = strBody.find_first_of("\r\n", nStart);
-        if (nEnd == std::string::npos) nEnd = strBody.size();
-        FileEntry e;
-        if (ParseListLine(strBody.data() + nStart, nEnd - nStart, bFirst, e) && IsSafeEntry(e.m_strDir, e.m_strName))
-            entries.push_back(e);
-        nStart = nEnd + 1;
-    }
+    ParseFileListText(strBody, entries);
     return true;
 }
 
