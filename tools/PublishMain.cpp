@@ -28,6 +28,7 @@ const char* const HELP =
     "<product> (\"Hollo\" for the game hall, or a game's product name):\n"
     "  <site-folder>/releases/<product>/<id>/   a new release: filelist.list, publish.id, release/...\n"
     "  <site-folder>/kroupdate/<product>        the live release the client reads\n"
+    "(A release folder named like a command is given as ./check.)\n"
     "Serve <site-folder> as the document root of a static web server. The new\n"
     "release is written beside the live one and switched to in one step (on Linux\n"
     "a symbolic link renamed over the old one; on Windows two folder renames,\n"

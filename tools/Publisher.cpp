@@ -78,6 +78,11 @@ private:
     std::string NameWhy(const DiskItem& item, const FolderPlace& place, bool bFolder, std::string& strName,
                         const std::vector<std::string>& taken) const {
         if (const char* pszWhy = KindProblem(item.m_nKind)) return pszWhy;
+#ifdef _WIN32
+        // Characters the ANSI code page lacks come back from the system as "?".
+        if (item.m_strName.find('?') != std::string::npos)
+            return "has a character the ANSI code page (GBK) can't hold";
+#endif
         if (!NameToGbk(item.m_strName, m_options.m_nNames, strName))
             return "has a name GBK can't hold, or bytes that aren't a name in the folder's encoding "
                    "(the client reads names in GBK; --names gbk takes GBK bytes as they are)";
