@@ -11,24 +11,27 @@
 
 #include "app/HandOff.h"
 #include "app/StartParam.h"
+#include "framework/Mbcs.h"
 #include "res/Texts.h"
 #include "res/resource.h"
 #include "res/version.h"
 #include "ui/UpdateDialog.h"
+#include "update/UpdateSession.h"
+
+UpdaterApp theApp;
+std::string g_strStartParam = kHallParam;
 
 namespace {
 
+// How long the end of the program waits for a run the window left behind.
+// A transfer that the platform can't wake (Wine's WinINet in a read) is left
+// to the end of the process instead.
+const DWORD kRunStopWaitMs = 1500;
+
 // The folder up to and including the last "\" (a trail byte never counts).
 std::string FolderOf(const char* pszPath) {
-    const char* pLast = nullptr;
-    for (const char* p = pszPath; *p; ++p) {
-        if (IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1]) {
-            ++p;
-            continue;
-        }
-        if (*p == '\\') pLast = p;
-    }
-    return pLast ? std::string(pszPath, pLast + 1) : std::string();
+    size_t nLast = fw::FindLastChar(pszPath, std::strlen(pszPath), '\\');
+    return nLast == static_cast<size_t>(-1) ? std::string() : std::string(pszPath, nLast + 1);
 }
 
 void ShowSocketsFailed(const char* pszModulePath) {
@@ -45,10 +48,20 @@ void RunWorkingRole(const InstanceTitle& title, const std::string& strWorkingCop
     UpdateDialog dialog;
     theApp.m_pMainWnd = &dialog;
     dialog.m_strTitle = title.strTitle;
+    dialog.m_strStartParam = g_strStartParam;
     INT_PTR nResult = dialog.DoModal();
+    theApp.m_pMainWnd = nullptr;
+    // The run ends before the hand-off, so the game hall never starts on
+    // files still being written, and before the globals it uses are destroyed.
+    bool bStopped = g_updateSession.StopRun(kRunStopWaitMs);
     if (nResult == IDOK)
         HandBackAfterUpdate(strWorkingCopy, g_strStartParam, title.nGameId, title.nPassValue);
-    theApp.m_pMainWnd = nullptr;
+    // A transfer still inside the platform must not meet the destruction of
+    // the objects it uses: end the process here, every file already whole.
+    if (!bStopped) {
+        OutputDebugStringA("selfrenew: a transfer did not end in time; ending the process");
+        ExitProcess(0);
+    }
 }
 
 }  // namespace

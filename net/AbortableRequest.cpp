@@ -1,16 +1,7 @@
 // The abortable request slot; see AbortableRequest.h.
 #include "net/AbortableRequest.h"
 
-#include "framework/Handles.h"
-
 namespace net {
-
-AbortableRequest::AbortableRequest() { InitializeCriticalSection(&m_cs); }
-
-AbortableRequest::~AbortableRequest() {
-    Close();
-    DeleteCriticalSection(&m_cs);
-}
 
 void AbortableRequest::Begin() {
     Close();
@@ -18,8 +9,9 @@ void AbortableRequest::Begin() {
 }
 
 bool AbortableRequest::Adopt(HINTERNET hRequest) {
+    Close();
     {
-        fw::CriticalSectionLock lock(m_cs);
+        std::lock_guard<std::mutex> lock(m_lock);
         m_hRequest = hRequest;
     }
     if (!m_bAborted.load()) return true;
@@ -28,9 +20,9 @@ bool AbortableRequest::Adopt(HINTERNET hRequest) {
 }
 
 void AbortableRequest::Close() {
-    fw::CriticalSectionLock lock(m_cs);
-    if (m_hRequest) InternetCloseHandle(m_hRequest);
-    m_hRequest = nullptr;
+    std::lock_guard<std::mutex> lock(m_lock);
+    HINTERNET hRequest = m_hRequest.exchange(nullptr);
+    if (hRequest) InternetCloseHandle(hRequest);
 }
 
 void AbortableRequest::Abort() {

@@ -1,28 +1,28 @@
-// The HTTP file fetcher: one GET on a worker thread into a temporary file
+// The HTTP file fetcher: one GET on the calling thread into a temporary file
 // beside the target, which replaces the target only when the whole announced
-// body has arrived.
+// body has arrived and passed its check.
 #include "net/HttpFetcher.h"
 
 #include <mmsystem.h>
 
-#include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <new>
 
 #include "net/TransferMath.h"
 
-CRITICAL_SECTION g_csFetch;
-
 namespace {
 
 // Large enough to take what loopback or a fast line delivers per read;
-// allocated once per transfer, off the worker's stack.
+// allocated once per transfer.
 constexpr DWORD kReadBufferSize = 256 * 1024;
-// Upper bound of one wait of GetFile between two looks at m_bRunning.
-constexpr DWORD kWaitSliceMs = 100;
-// How long ending a worker waits for it before the last resort.
-constexpr DWORD kEndWorkerWaitMs = 3000;
+// A redirect loop must not spin: more than this many fail the request.
+constexpr int kMaxRedirects = 5;
+
+// Kept connections: every slot of a run reuses its own connection.
+constexpr DWORD kRequestFlags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION |
+                                INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_COOKIES;
 
 void DebugError(const char* pszCall, DWORD dwError) {
     char szText[128];
@@ -56,29 +56,43 @@ private:
     net::AbortableRequest& m_request;
 };
 
+bool IsRedirect(int nStatus) {
+    return nStatus == 301 || nStatus == 302 || nStatus == 303 || nStatus == 307 || nStatus == 308;
+}
+
+int QueryStatus(HINTERNET hRequest) {
+    char szStatus[16] = {};
+    DWORD nLength = sizeof(szStatus);
+    if (!HttpQueryInfoA(hRequest, HTTP_QUERY_STATUS_CODE, szStatus, &nLength, nullptr)) {
+        DebugError("HttpQueryInfoA(status)", GetLastError());
+        return 0;
+    }
+    return atoi(szStatus);
+}
+
+FetchResult ResultOfStatus(int nStatus) {
+    if (nStatus >= 400 && nStatus < 500) return FETCH_NOT_FOUND;
+    return FETCH_FAILED;
+}
+
 }  // namespace
-
-HttpFetcher::HttpFetcher() {
-    // Once per process: tests and a restarted session build more than one fetcher.
-    static const bool bLockReady = (InitializeCriticalSection(&g_csFetch), true);
-    (void)bLockReady;
-}
-
-HttpFetcher::~HttpFetcher() {
-    CancelTransfer();
-    EndRegisteredWorker();
-}
 
 void HttpFetcher::OnProgress(int, int) {}
 
 void HttpFetcher::OnStatus(int, const char*) {}
+
+void HttpFetcher::OnBlock(DWORD) {}
 
 void HttpFetcher::CancelTransfer() {
     m_bCancelled = true;
     m_request.Abort();
 }
 
-bool HttpFetcher::GetFile(char* pszRequestPath, const char* pszLocalPath) {
+bool HttpFetcher::GetFile(char* pszRequestPath, const char* pszLocalPath, BodyCheck* pCheck) {
+    return Fetch(pszRequestPath, pszLocalPath, pCheck) == FETCH_DONE;
+}
+
+FetchResult HttpFetcher::Fetch(char* pszRequestPath, const char* pszLocalPath, BodyCheck* pCheck) {
     OutputDebugStringA("GetFile");
     for (char* p = pszRequestPath; *p != '\0'; ++p) {
         if (*p == '\\') *p = '/';
@@ -91,162 +105,168 @@ bool HttpFetcher::GetFile(char* pszRequestPath, const char* pszLocalPath) {
     m_dwSpeedTick = timeGetTime();
     m_nFileSize = 0;
     m_nReceived = 0;
-
-    // A worker left from a caller that went away must be gone before ours
-    // starts: its end would otherwise clear our registration.
-    EndRegisteredWorker();
     m_request.Begin();
     if (m_bCancelled) m_request.Abort();
-
-    {
-        fw::CriticalSectionLock lock(g_csFetch);
-        m_bRunning = 1;
-    }
-    m_bResult = 1;
-    HANDLE hThread = CreateThread(nullptr, 0, TransferThreadProc, this, 0, nullptr);
-    if (hThread == nullptr) {
-        DebugError("CreateThread", GetLastError());
-        fw::CriticalSectionLock lock(g_csFetch);
-        m_bRunning = 0;
-        return false;
-    }
-    m_worker.Reset(hThread);
-    {
-        // A worker that has already ended must not stay registered.
-        fw::CriticalSectionLock lock(g_csFetch);
-        if (m_bRunning) m_hThread = hThread;
-    }
-    WaitForWorker(hThread);
-    m_worker.Reset();
-    return m_bResult != 0;
+    FetchResult result = RunTransfer(pCheck);
+    m_redirectConnect.Reset();
+    if (result != FETCH_DONE && m_request.IsAborted()) return FETCH_CANCELLED;
+    return result;
 }
 
-void HttpFetcher::WaitForWorker(HANDLE hThread) {
-    for (;;) {
-        WaitForSingleObject(hThread, kWaitSliceMs);
-        fw::CriticalSectionLock lock(g_csFetch);
-        if (!m_bRunning) return;
-    }
-}
-
-void HttpFetcher::EndRegisteredWorker() {
-    HANDLE hThread;
-    {
-        fw::CriticalSectionLock lock(g_csFetch);
-        hThread = m_hThread;
-    }
-    if (hThread != nullptr) {
-        m_request.Abort();
-        if (WaitForSingleObject(hThread, kEndWorkerWaitMs) != WAIT_OBJECT_0) {
-            // Last resort only: a thread killed while it holds a lock (the
-            // heap's, WinINet's) leaves that lock taken for the whole process.
-            OutputDebugStringA("GetFile: worker did not end in time, terminating it");
-            TerminateThread(hThread, 0);
-            fw::CriticalSectionLock lock(g_csFetch);
-            m_hThread = nullptr;
-            m_bRunning = 0;
-        }
-    }
-    m_worker.Reset();
-}
-
-DWORD WINAPI HttpFetcher::TransferThreadProc(LPVOID pParam) {
-    HttpFetcher* pFetcher = static_cast<HttpFetcher*>(pParam);
-    pFetcher->m_bResult = pFetcher->RunTransfer() ? 1 : 0;
-    // The last touch of the fetcher: once this lock is left it may be gone.
-    fw::CriticalSectionLock lock(g_csFetch);
-    pFetcher->m_hThread = nullptr;
-    pFetcher->m_bRunning = 0;
-    return 0;
-}
-
-bool HttpFetcher::RunTransfer() {
+FetchResult HttpFetcher::RunTransfer(BodyCheck* pCheck) {
     OnStatus(FETCH_BEGIN, m_strLocalPath.c_str());
     RequestCloser closer(m_request);
     DWORD nFileSize = 0;
-    HINTERNET hRequest = OpenChecked(&nFileSize);
-    if (hRequest == nullptr) return false;
+    FetchResult result = OpenChecked(&nFileSize, pCheck ? pCheck->MaxBytes() : UINT64_MAX);
+    if (result != FETCH_DONE) return result;
     m_nFileSize = nFileSize;
     m_nReceived = 0;
 
-    // Nothing touches the disk before the status and the length have passed.
+    // Nothing touches the disk before the status and the length have passed,
+    // nor when the announced body can't fit on it.
+    if (!net::PartFile::HasRoomFor(m_strLocalPath, nFileSize)) return FETCH_DISK_FULL;
     net::PartFile part;
-    if (!part.Create(m_strLocalPath)) return false;
-    if (!ReceiveBody(hRequest, part, nFileSize)) return false;
+    if (!part.Create(m_strLocalPath)) return FETCH_FAILED;
+    if (pCheck) pCheck->Begin();
+    result = ReceiveBody(m_request.Handle(), part, nFileSize, pCheck);
+    if (result != FETCH_DONE) return result;
     m_request.Close();
-    if (!part.Commit(m_request.AbortFlag())) return false;
+    if (pCheck && !pCheck->Accept()) {
+        OutputDebugStringA("GetFile: the body failed its check");
+        return FETCH_REJECTED;
+    }
+    if (!part.Commit(m_request.AbortFlag())) return FETCH_FAILED;
     OnStatus(FETCH_END, m_strLocalPath.c_str());
-    return true;
+    return FETCH_DONE;
 }
 
-// Opens and sends the request; returns it only for status 200 with a
-// readable Content-Length.
-HINTERNET HttpFetcher::OpenChecked(DWORD* pnFileSize) {
-    HINTERNET hRequest = HttpOpenRequestA(m_hConnect, "GET", m_strRequestPath.c_str(), "HTTP/1.0",
-                                          nullptr, nullptr, INTERNET_FLAG_NO_CACHE_WRITE, 0);
+HINTERNET HttpFetcher::OpenRequest(HINTERNET hConnect, const char* pszPath) {
+    HINTERNET hRequest = HttpOpenRequestA(hConnect, "GET", pszPath, "HTTP/1.1", nullptr, nullptr, kRequestFlags, 0);
     if (hRequest == nullptr) {
         DebugError("HttpOpenRequestA", GetLastError());
         return nullptr;
     }
-    if (!m_request.Adopt(hRequest)) return nullptr;
-    if (!HttpSendRequestA(hRequest, nullptr, 0, nullptr, 0)) {
-        DebugError("HttpSendRequestA", GetLastError());
-        return nullptr;
+    // A server that accepts and then says nothing must not hold the run: every
+    // wait of this request (connecting, the answer, each read) ends at the limit.
+    DWORD nLimit = m_nStallLimitMs;
+    InternetSetOptionA(hRequest, INTERNET_OPTION_CONNECT_TIMEOUT, &nLimit, sizeof(nLimit));
+    InternetSetOptionA(hRequest, INTERNET_OPTION_SEND_TIMEOUT, &nLimit, sizeof(nLimit));
+    InternetSetOptionA(hRequest, INTERNET_OPTION_RECEIVE_TIMEOUT, &nLimit, sizeof(nLimit));
+    return m_request.Adopt(hRequest) ? hRequest : nullptr;
+}
+
+// Sends the request and follows at most kMaxRedirects redirects, each for this
+// request only: a redirect to another server gets a connection of its own, so
+// the run's later requests still go where the run sends them.
+FetchResult HttpFetcher::SendFollowingRedirects(HINTERNET* phRequest) {
+    std::string strPath = m_strRequestPath;
+    HINTERNET hConnect = m_hConnect;
+    for (int nHop = 0;; ++nHop) {
+        HINTERNET hRequest = OpenRequest(hConnect, strPath.c_str());
+        if (hRequest == nullptr) return FETCH_FAILED;
+        if (!HttpSendRequestA(hRequest, nullptr, 0, nullptr, 0)) {
+            DebugError("HttpSendRequestA", GetLastError());
+            return FETCH_FAILED;
+        }
+        int nStatus = QueryStatus(hRequest);
+        if (!IsRedirect(nStatus)) {
+            *phRequest = hRequest;
+            return nStatus == 200 ? FETCH_DONE : ResultOfStatus(nStatus);
+        }
+        if (nHop >= kMaxRedirects) {
+            OutputDebugStringA("GetFile: too many redirects");
+            return FETCH_NOT_FOUND;
+        }
+        char szLocation[INTERNET_MAX_URL_LENGTH] = {};
+        DWORD nLength = sizeof(szLocation) - 1;
+        if (!HttpQueryInfoA(hRequest, HTTP_QUERY_LOCATION, szLocation, &nLength, nullptr)) return FETCH_NOT_FOUND;
+        m_request.Close();
+        if (szLocation[0] == '/') {
+            strPath = szLocation;
+            continue;
+        }
+        char szHost[INTERNET_MAX_HOST_NAME_LENGTH] = {};
+        char szUrlPath[INTERNET_MAX_URL_LENGTH] = {};
+        URL_COMPONENTSA url = {};
+        url.dwStructSize = sizeof(url);
+        url.lpszHostName = szHost;
+        url.dwHostNameLength = sizeof(szHost);
+        url.lpszUrlPath = szUrlPath;
+        url.dwUrlPathLength = sizeof(szUrlPath);
+        if (!InternetCrackUrlA(szLocation, 0, 0, &url) || url.nScheme != INTERNET_SCHEME_HTTP) return FETCH_NOT_FOUND;
+        m_redirectConnect.Reset(InternetConnectA(m_hInternet, szHost, url.nPort, "", "", INTERNET_SERVICE_HTTP, 0, 0));
+        if (!m_redirectConnect.IsValid()) return FETCH_FAILED;
+        hConnect = m_redirectConnect.Get();
+        strPath = szUrlPath[0] ? szUrlPath : "/";
     }
-    char szStatus[16] = {};
-    DWORD nLength = sizeof(szStatus);
-    if (!HttpQueryInfoA(hRequest, HTTP_QUERY_STATUS_CODE, szStatus, &nLength, nullptr)) {
-        DebugError("HttpQueryInfoA(status)", GetLastError());
-        return nullptr;
-    }
-    if (atoi(szStatus) != 200) {
-        OutputDebugStringA("GetFile: status is not 200");
-        return nullptr;
+}
+
+// Opens and sends the request; the request stays open only for status 200
+// with a readable Content-Length no longer than nMaxBytes.
+FetchResult HttpFetcher::OpenChecked(DWORD* pnFileSize, uint64_t nMaxBytes) {
+    HINTERNET hRequest = nullptr;
+    FetchResult result = SendFollowingRedirects(&hRequest);
+    if (result != FETCH_DONE) {
+        if (result == FETCH_FAILED || result == FETCH_NOT_FOUND) OutputDebugStringA("GetFile: no 200 answer");
+        return result;
     }
     char szContentLength[32] = {};
-    nLength = sizeof(szContentLength);
+    DWORD nLength = sizeof(szContentLength);
     DWORD dwIndex = 0;
     if (!HttpQueryInfoA(hRequest, HTTP_QUERY_CONTENT_LENGTH, szContentLength, &nLength, &dwIndex)) {
         DebugError("HttpQueryInfoA(Content-Length)", GetLastError());
-        return nullptr;
+        return FETCH_NOT_FOUND;
     }
     uint32_t nFileSize = 0;
     if (!net::ParseContentLength(szContentLength, &nFileSize)) {
         OutputDebugStringA("GetFile: unreadable Content-Length");
-        return nullptr;
+        return FETCH_NOT_FOUND;
+    }
+    if (nFileSize > nMaxBytes) {
+        OutputDebugStringA("GetFile: announced body longer than allowed");
+        return FETCH_REJECTED;
     }
     *pnFileSize = nFileSize;
-    return hRequest;
+    return FETCH_DONE;
 }
 
-// Reads the body into the part file; true only for exactly nFileSize bytes.
-bool HttpFetcher::ReceiveBody(HINTERNET hRequest, net::PartFile& part, DWORD nFileSize) {
+// Reads the body into the part file; done only for exactly nFileSize bytes.
+FetchResult HttpFetcher::ReceiveBody(HINTERNET hRequest, net::PartFile& part, DWORD nFileSize, BodyCheck* pCheck) {
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[kReadBufferSize]);
-    bool bOk = buffer != nullptr;
+    if (!buffer) return FETCH_FAILED;
+    FetchResult result = FETCH_DONE;
     DWORD nLocal = 0;
     DWORD dwBodyStart = timeGetTime();
-    while (bOk && !m_request.IsAborted()) {
+    while (result == FETCH_DONE && !m_request.IsAborted()) {
         DWORD nRead = 0;
         if (!InternetReadFile(hRequest, buffer.get(), ReadSizeFor(hRequest, nLocal, dwBodyStart), &nRead)) {
             DebugError("InternetReadFile", GetLastError());
-            bOk = false;
+            result = FETCH_FAILED;
         } else if (nRead == 0) {
             break;
         } else if (nRead > nFileSize - nLocal) {
             OutputDebugStringA("GetFile: body longer than Content-Length");
-            bOk = false;
-        } else if (!part.Write(buffer.get(), nRead)) {
-            bOk = false;
+            result = FETCH_REJECTED;
         } else {
+            net::WriteResult written = part.Write(buffer.get(), nRead);
+            if (written != net::WRITE_OK) {
+                result = written == net::WRITE_DISK_FULL ? FETCH_DISK_FULL : FETCH_FAILED;
+                break;
+            }
+            if (pCheck) pCheck->Update(buffer.get(), nRead);
             nLocal += nRead;
             m_nReceived += nRead;
+            OnBlock(nRead);
             AfterBlock(nLocal, nFileSize);
         }
     }
     OnProgress(FETCH_PROGRESS, net::ProgressShare(nLocal, nFileSize));
-    if (m_request.IsAborted()) return false;
-    if (bOk && nLocal != nFileSize) OutputDebugStringA("GetFile: body shorter than Content-Length");
-    return bOk && nLocal == nFileSize;
+    if (m_request.IsAborted()) return FETCH_CANCELLED;
+    if (result == FETCH_DONE && nLocal != nFileSize) {
+        OutputDebugStringA("GetFile: body shorter than Content-Length");
+        result = FETCH_FAILED;
+    }
+    return result;
 }
 
 // Speed sample and progress report after one block. Both time bases move by

@@ -1,11 +1,13 @@
-// One HTTP GET of a file into a local file, on a worker thread, with the
-// progress, size and speed counters the update window reads.
+// One HTTP GET of a file into a local file, on the calling thread, with the
+// progress, size and speed counters of that transfer. A run keeps one fetcher
+// per transfer slot; all of them share the run's connection handle.
 #pragma once
 
 #include <windows.h>
 #include <wininet.h>
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 
 #include "framework/Handles.h"
@@ -20,57 +22,83 @@ enum FetchEvent {
     STATUS_TEXT = 13,     // OnStatus: a message text of the update run
 };
 
-// Guards only m_bRunning and m_hThread between the worker and GetFile.
-extern CRITICAL_SECTION g_csFetch;
+// How a transfer ended. The run decides what each means (retry, next server,
+// which message).
+enum FetchResult {
+    FETCH_DONE,        // the whole body arrived, passed its check and replaced the target
+    FETCH_FAILED,      // connection lost, refused or stalled, body cut, 5xx: may pass on a retry
+    FETCH_NOT_FOUND,   // 4xx, no usable length, too many redirects: the server says no
+    FETCH_REJECTED,    // the body is not what the list promised (too long, wrong checksum)
+    FETCH_DISK_FULL,   // the disk has no room for the body
+    FETCH_CANCELLED,   // called off
+};
+
+// What a body must satisfy before it may replace its target. The fetcher
+// feeds it every byte as it arrives, so nothing is read twice.
+class BodyCheck {
+public:
+    // Longest acceptable body: a longer announced or delivered one fails at once.
+    virtual uint64_t MaxBytes() const = 0;
+    // A new body starts (each attempt, and a restart from the first byte).
+    virtual void Begin() = 0;
+    virtual void Update(const void* pData, size_t nSize) = 0;
+    // The whole body has arrived: may it replace the target?
+    virtual bool Accept() = 0;
+
+protected:
+    ~BodyCheck() = default;
+};
 
 class HttpFetcher {
 public:
-    HttpFetcher();
-    virtual ~HttpFetcher();
+    HttpFetcher() = default;
+    virtual ~HttpFetcher() = default;
     HttpFetcher(const HttpFetcher&) = delete;
     HttpFetcher& operator=(const HttpFetcher&) = delete;
 
     virtual void OnProgress(int nKind, int nValue);
     virtual void OnStatus(int nKind, const char* pszText);
+    // Every block written, for counters that span several transfers.
+    virtual void OnBlock(DWORD nBytes);
 
-    // Blocks until the transfer has ended. Rewrites backslashes in
-    // pszRequestPath to "/" in place. True only for a complete body.
-    bool GetFile(char* pszRequestPath, const char* pszLocalPath);
+    // Runs one transfer on the calling thread. Rewrites backslashes in
+    // pszRequestPath to "/" in place. True only for a complete body that
+    // passed pCheck (when given) and replaced the target.
+    bool GetFile(char* pszRequestPath, const char* pszLocalPath, BodyCheck* pCheck = nullptr);
+    // The same, saying how it ended.
+    FetchResult Fetch(char* pszRequestPath, const char* pszLocalPath, BodyCheck* pCheck);
 
-    // For a window that closes while a run goes on; safe from any thread.
-    // The running transfer stops at its next read (its request is closed,
-    // which on Windows also aborts a pending read) and fails cleanly; every
-    // later GetFile of this fetcher fails. The destructor cancels, then waits
-    // up to 3 s for the worker and terminates it only if it is still stuck.
+    // Safe from any thread. The running transfer stops at its next read (on
+    // Windows closing the request also ends a pending read; Wine's WinINet
+    // only returns at the stall limit) and every later transfer fails until
+    // AllowTransfers.
     void CancelTransfer();
-    // Lets transfers run again after a cancel, once the cancelled one has
-    // ended (a new run of the same session).
     void AllowTransfers() { m_bCancelled = false; }
+    // How long a request may receive nothing (connecting, waiting for the
+    // answer, or inside the body) before it fails.
+    void SetStallLimit(DWORD nMs) { m_nStallLimitMs = nMs; }
 
     HINTERNET m_hInternet = nullptr;  // owned by the update run
     HINTERNET m_hConnect = nullptr;   // owned by the update run
     std::string m_strRequestPath;
     std::string m_strLocalPath;
-    HANDLE m_hThread = nullptr;
-    LONG m_bRunning = 0;
-    LONG m_bResult = 0;
-    DWORD m_nLastSampleBytes = 0;
-    std::atomic<DWORD> m_nSpeed{0};       // bytes per second, read by the window
-    DWORD m_dwProgressTick = 0;
-    DWORD m_dwSpeedTick = 0;
-    std::atomic<DWORD> m_nFileSize{0};    // announced length, read by the window
+    std::atomic<DWORD> m_nSpeed{0};       // bytes per second of this transfer
+    std::atomic<DWORD> m_nFileSize{0};    // announced length
     std::atomic<DWORD> m_nReceived{0};
 
 private:
-    static DWORD WINAPI TransferThreadProc(LPVOID pParam);
-    bool RunTransfer();
-    HINTERNET OpenChecked(DWORD* pnFileSize);
-    bool ReceiveBody(HINTERNET hRequest, net::PartFile& part, DWORD nFileSize);
+    FetchResult RunTransfer(BodyCheck* pCheck);
+    FetchResult OpenChecked(DWORD* pnFileSize, uint64_t nMaxBytes);
+    FetchResult SendFollowingRedirects(HINTERNET* phRequest);
+    HINTERNET OpenRequest(HINTERNET hConnect, const char* pszPath);
+    FetchResult ReceiveBody(HINTERNET hRequest, net::PartFile& part, DWORD nFileSize, BodyCheck* pCheck);
     void AfterBlock(DWORD nLocal, DWORD nFileSize);
-    void WaitForWorker(HANDLE hThread);
-    void EndRegisteredWorker();
 
-    net::AbortableRequest m_request;     // the running transfer's request
-    fw::UniqueHandle m_worker;           // owns the handle that m_hThread names
+    DWORD m_nLastSampleBytes = 0;
+    DWORD m_dwProgressTick = 0;
+    DWORD m_dwSpeedTick = 0;
+    DWORD m_nStallLimitMs = 30000;
+    net::AbortableRequest m_request;   // the running transfer's request
+    fw::InternetHandle m_redirectConnect;  // another server a redirect sent this request to
     std::atomic<bool> m_bCancelled{false};
 };

@@ -3,6 +3,8 @@
 
 #include <mmsystem.h>
 
+#include "framework/Mbcs.h"
+
 namespace net {
 namespace {
 
@@ -26,7 +28,28 @@ void DebugError(const char* pszCall, DWORD dwError) {
 PartFile::~PartFile() { Discard(); }
 
 std::string PartFile::TempPathFor(const std::string& strTarget) {
-    return strTarget + ".part";
+    static const char kSuffix[] = ".part";
+    if (strTarget.size() + sizeof(kSuffix) - 1 < MAX_PATH) return strTarget + kSuffix;
+    // A deep target: "~" and hex digits of the path's hash, no longer than the
+    // target's own name, so whatever fits the target fits its temporary file.
+    size_t nSlash = fw::FindLastChar(strTarget.data(), strTarget.size(), '\\');
+    size_t nNameStart = nSlash == static_cast<size_t>(-1) ? 0 : nSlash + 1;
+    size_t nNameLen = strTarget.size() - nNameStart;
+    uint32_t nHash = 2166136261u;
+    for (unsigned char c : strTarget) nHash = (nHash ^ c) * 16777619u;
+    char szName[16];
+    wsprintfA(szName, "~%08lx", static_cast<unsigned long>(nHash));
+    size_t nKeep = nNameLen < 9 ? nNameLen : 9;
+    if (nKeep < 2) nKeep = 2;
+    return strTarget.substr(0, nNameStart) + std::string(szName, nKeep);
+}
+
+bool PartFile::HasRoomFor(const std::string& strTarget, uint64_t nBytes) {
+    size_t nSlash = fw::FindLastChar(strTarget.data(), strTarget.size(), '\\');
+    std::string strFolder = nSlash == static_cast<size_t>(-1) ? std::string(".\\") : strTarget.substr(0, nSlash + 1);
+    ULARGE_INTEGER nFree = {};
+    if (!GetDiskFreeSpaceExA(strFolder.c_str(), &nFree, nullptr, nullptr)) return true;
+    return nBytes <= nFree.QuadPart;
 }
 
 bool PartFile::Create(const std::string& strTarget) {
@@ -45,13 +68,14 @@ bool PartFile::Create(const std::string& strTarget) {
     return true;
 }
 
-bool PartFile::Write(const void* pData, DWORD n) {
+WriteResult PartFile::Write(const void* pData, DWORD n) {
     DWORD nWritten = 0;
-    if (!WriteFile(m_file.Get(), pData, n, &nWritten, nullptr) || nWritten != n) {
-        DebugError("WriteFile", GetLastError());
-        return false;
-    }
-    return true;
+    BOOL bWritten = WriteFile(m_file.Get(), pData, n, &nWritten, nullptr);
+    if (bWritten && nWritten == n) return WRITE_OK;
+    // A short write without an error is what a full disk gives, too.
+    DWORD dwError = bWritten ? ERROR_DISK_FULL : GetLastError();
+    DebugError("WriteFile", dwError);
+    return dwError == ERROR_DISK_FULL || dwError == ERROR_HANDLE_DISK_FULL ? WRITE_DISK_FULL : WRITE_FAILED;
 }
 
 bool PartFile::Commit(const std::atomic<bool>& bAbort) {

@@ -33,6 +33,12 @@ uint32_t NextReadSize(uint32_t nAvailable, uint32_t nReceived, uint32_t nElapsed
     return nSlice < nBufferSize ? static_cast<uint32_t>(nSlice) : nBufferSize;
 }
 
+int TotalProgress(int nIndex, int nCount, int nFileProgress) {
+    if (nCount <= 0) return 0;
+    // Two divisions, then the sum: the total the window has always shown.
+    return static_cast<int>(nIndex * 10000LL / nCount + nFileProgress / nCount);
+}
+
 uint32_t BytesPerSecond(uint32_t nBytes, uint32_t nElapsedMs) {
     if (nElapsedMs == 0) return 0;
     // 64 bits: bytes x 1000 passes 32 bits from about 4 MB per window.

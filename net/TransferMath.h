@@ -28,6 +28,10 @@ bool ParseContentLength(const char* pszText, uint32_t* pnLength);
 // never above 10000. An announced length of 0 counts as complete.
 int ProgressShare(uint32_t nReceived, uint32_t nSize);
 
+// Share of a run of nCount entries done when nIndex have ended and the
+// current file is nFileProgress ten-thousandths in (0 when nCount is 0).
+int TotalProgress(int nIndex, int nCount, int nFileProgress);
+
 // Bytes per second for nBytes over nElapsedMs (0 when no time has passed).
 uint32_t BytesPerSecond(uint32_t nBytes, uint32_t nElapsedMs);
 

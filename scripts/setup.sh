@@ -7,10 +7,11 @@ SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
 
 packages=(
-  cmake make g++ python3 zlib1g-dev libcurl4-openssl-dev
+  cmake make g++ python3 zlib1g-dev libssl-dev libcurl4-openssl-dev
   g++-mingw-w64-i686-posix mingw-w64-i686-dev libz-mingw-w64-dev
+  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   libgtest-dev
-  wine wine32:i386
+  wine wine32:i386 libgnutls30 libgnutls30:i386
   xvfb x11-apps fonts-wqy-zenhei locales
   nginx-light curl
 )

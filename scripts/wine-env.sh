@@ -6,6 +6,20 @@ export WINEPREFIX="$BUILD_DIR/wineprefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
+. "$(dirname "${BASH_SOURCE[0]}")/arch.sh"
+if [ "$SELFRENEW_ARCH" = x86_64 ]; then
+  # Debian's wine commands prefer the 32-bit loader whenever it is installed,
+  # even where the kernel can't run it: point them at the 64-bit one.
+  export WINEARCH=win64
+  export WINELOADER=/usr/lib/wine/wine64
+  mkdir -p "$BUILD_DIR/winebin"
+  for shim in wine wine-stable; do
+    printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' >"$BUILD_DIR/winebin/$shim"
+    chmod +x "$BUILD_DIR/winebin/$shim"
+  done
+  case ":$PATH:" in *":$BUILD_DIR/winebin:"*) ;; *) export PATH="$BUILD_DIR/winebin:$PATH" ;; esac
+fi
+
 # Boots the prefix once and keeps its server up, so that Wine's long-lived helper
 # processes start here (with output to a file) and not inside a test.
 wine_up() {

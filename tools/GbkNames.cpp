@@ -17,7 +17,7 @@ namespace {
 template <typename F>
 void ForEachChar(const std::string& s, F f) {
     for (size_t i = 0; i < s.size();) {
-        size_t n = IsLeadByte936(static_cast<unsigned char>(s[i])) && i + 1 < s.size() ? 2 : 1;
+        size_t n = fw::IsLeadByte936(static_cast<unsigned char>(s[i])) && i + 1 < s.size() ? 2 : 1;
         f(i, n);
         i += n;
     }
@@ -79,7 +79,7 @@ bool GbkIsWhole(const std::string& strName) {
     bool bWhole = true;
     ForEachChar(strName, [&](size_t i, size_t n) {
         unsigned char c = static_cast<unsigned char>(strName[i + n - 1]);
-        if (n == 1 && IsLeadByte936(c)) bWhole = false;
+        if (n == 1 && fw::IsLeadByte936(c)) bWhole = false;
         if (n == 2 && (c < 0x40 || c == 0x7F || c == 0xFF)) bWhole = false;
     });
     return bWhole;

@@ -12,15 +12,6 @@ const char* const NAME_BAD_CHARS = "<>\"|?*#%";
 
 bool IsRootDir(const std::string& strDir) { return strDir == "/" || strDir == "\\"; }
 
-std::string FirstComponent(const std::string& strDir) {
-    // Walk from the front by characters: the first single-byte "\" ends it.
-    for (size_t i = 0; i < strDir.size(); ++i) {
-        if (IsLeadByte936(static_cast<unsigned char>(strDir[i])) && i + 1 < strDir.size()) ++i;
-        else if (strDir[i] == '\\') return strDir.substr(0, i);
-    }
-    return strDir;
-}
-
 }  // namespace
 
 const char* NameProblem(const std::string& strName, bool bFolder) {
@@ -80,11 +71,11 @@ const char* PathFitProblem(const std::string& strProduct, const std::string& str
 }
 
 const char* SkippedByClient(const std::string& strDir, const std::string& strName) {
-    if (EqualsNoCaseAZ(strName, "winmm.dll")) return "the client never fetches files named winmm.dll";
     bool bRoot = IsRootDir(strDir);
     if (bRoot && EqualsNoCaseAZ(strName, "UpdateINI")) return "the client keeps its own files in UpdateINI and fetches nothing below it";
-    if (!bRoot && EqualsNoCaseAZ(FirstComponent(strDir), "UpdateINI"))
-        return "the client fetches nothing below UpdateINI";
-    if (bRoot && EqualsNoCaseAZ(strName, "selfrenew.kro")) return "the client runs as selfrenew.kro and never replaces it";
-    return nullptr;
+    // The client's own rule decides; the text says which part of it applies.
+    if (!IsSkippedEntry(strDir, strName)) return nullptr;
+    if (EqualsNoCaseAZ(strName, "winmm.dll")) return "the client never fetches files named winmm.dll";
+    if (bRoot) return "the client runs as selfrenew.kro and never replaces it";
+    return "the client fetches nothing below UpdateINI";
 }

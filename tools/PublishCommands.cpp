@@ -3,11 +3,14 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 
 #include "tools/ChangeReport.h"
+#include "tools/DiskFiles.h"
 #include "tools/ProgressLine.h"
 #include "tools/Publisher.h"
 #include "tools/SiteReleases.h"
+#include "tools/SiteSigning.h"
 
 namespace {
 
@@ -26,6 +29,19 @@ bool ReadNames(const CommandLine& line, DiskNames& nNames) {
     }
     nNames = strNames == "gbk" ? DiskNames::Gbk : DiskNames::Native;
     return true;
+}
+
+// --key and --expires-days; the key is read and tried before anything is written.
+int ReadSigning(const CommandLine& line, SigningOptions& signing) {
+    signing.m_strKeyPath = line.Value("--key", "");
+    if (line.Has("--expires-days") && !ParseExpiresDays(line.Value("--expires-days", ""), signing.m_nExpiresDays))
+        return 2;
+    std::string strError;
+    if (SigningRequested(signing) && !LoadSigningKey(signing, strError)) {
+        fprintf(stderr, "publish: %s\n", strError.c_str());
+        return 1;
+    }
+    return 0;
 }
 
 // Names every refused path and every entry the client skips; true when publishing may go on.
@@ -64,6 +80,8 @@ int RunPublish(const CommandLine& line) {
     scanOptions.m_strProduct = strProduct;
     if (nKeep < 0) fputs("publish: --keep takes a number from 1 to 1000\n", stderr);
     if (nKeep < 0 || !ReadNames(line, scanOptions.m_nNames)) return 2;
+    SigningOptions signing;
+    if (int nStatus = ReadSigning(line, signing)) return nStatus;
 
     ReleaseScan scan;
     std::string strError;
@@ -91,6 +109,13 @@ int RunPublish(const CommandLine& line) {
     options.m_onProgress = [&](const PublishProgress& p) {
         progress.Show("publishing", p.m_nFilesDone, p.m_nFiles, p.m_nBytesDone, p.m_nBytes);
     };
+    if (SigningRequested(signing)) {
+        std::string strPreviousSig = DiskJoin(site.m_strLive, "filelist.sig");
+        options.m_beforeSwitch = [&](const std::string& strReleaseDir, std::string& strWhy) {
+            return SignReleaseFolder(strReleaseDir, strPreviousSig, strProduct, scan.m_entries, signing,
+                                     static_cast<uint64_t>(time(nullptr)), strWhy);
+        };
+    }
     PublishResult result;
     bool bOk = PublishSite(strRelease, strSite, strProduct, scan.m_entries, options, result, strError);
     progress.Finish();
@@ -101,6 +126,8 @@ int RunPublish(const CommandLine& line) {
     PrintResult(result, strSite, strProduct);
     return 0;
 }
+
+int RunKeygen(const CommandLine& line) { return KeygenInto(line.m_args[0]); }
 
 int RunRollback(const CommandLine& line) {
     std::string strFrom, strTo, strError;

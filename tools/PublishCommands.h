@@ -20,3 +20,4 @@ struct CommandLine {
 int RunPublish(const CommandLine& line);
 int RunRollback(const CommandLine& line);
 int RunCheck(const CommandLine& line);
+int RunKeygen(const CommandLine& line);

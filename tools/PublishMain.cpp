@@ -7,21 +7,18 @@
 
 #include "tools/PublishCommands.h"
 #include "tools/SiteFetcher.h"
-#include "update/FileList.h"
-
-// The client's list reader is shared with the program, whose start-up code owns these.
-std::vector<FileEntry> g_updateList;
-std::string g_strProgramDir;
+#include "tools/SiteSigning.h"
 
 namespace {
 
 const char* const HELP =
     "Usage:\n"
     "  publish [--keep N] [--dry-run] [--skip-unsafe] [--names native|gbk]\n"
-    "          <release-folder> <site-folder> <product>\n"
+    "          [--key <private.pem> [--expires-days N]] <release-folder> <site-folder> <product>\n"
     "  publish check <http://host[:port]> <product> [--release <folder>] [--parallel N]\n"
     "          [--names native|gbk]\n"
     "  publish rollback <site-folder> <product>\n"
+    "  publish keygen <dir>\n"
     "  publish help | --help | -h\n"
     "\n"
     "publish: puts the files of <release-folder> live for the update client of\n"
@@ -77,7 +74,8 @@ struct CommandSpec {
 const CommandSpec COMMANDS[] = {
     {"check", 2, "", "--release|--parallel|--names", RunCheck},
     {"rollback", 2, "", "", RunRollback},
-    {nullptr, 3, "--dry-run|--skip-unsafe", "--keep|--names", RunPublish},
+    {"keygen", 1, "", "", RunKeygen},
+    {nullptr, 3, "--dry-run|--skip-unsafe", "--keep|--names|--key|--expires-days", RunPublish},
 };
 
 bool InList(const char* pszList, const std::string& strName) {
@@ -123,6 +121,7 @@ bool WantsHelp(int argc, char** argv) {
 int main(int argc, char** argv) {
     if (WantsHelp(argc, argv)) {
         fputs(HELP, stdout);
+        fputs(SIGNING_USAGE, stdout);
         return 0;
     }
     const CommandSpec* pSpec = &COMMANDS[sizeof COMMANDS / sizeof COMMANDS[0] - 1];

@@ -19,6 +19,18 @@ RepaintArea StatusArea() { return {g_nStatusLeft, g_nStatusTop, 300, 13}; }
 RepaintArea DoneArea() { return {g_nDoneLeft, g_nDoneTop, 200, 13}; }
 RepaintArea DoneEmptyArea() { return {132, 400, 200, 13}; }
 
+RepaintArea AreaRect(UpdateArea area) {
+    switch (area) {
+    case AREA_FILE_BAR: return FileBarArea();
+    case AREA_TOTAL_BAR: return TotalBarArea();
+    case AREA_COUNTS: return CountsArea();
+    case AREA_STATUS: return StatusArea();
+    case AREA_DONE: return DoneArea();
+    case AREA_DONE_EMPTY: return DoneEmptyArea();
+    }
+    return StatusArea();
+}
+
 int BarWidth(int nProgress) {
     // 64-bit product: a progress value far outside 0..10000 must not overflow.
     long long w = static_cast<long long>(nProgress) * BAR_FULL_WIDTH / 10000;

@@ -2,6 +2,8 @@
 // that asks for repaints from other threads. No Windows header: plain numbers.
 #pragma once
 
+#include "update/UpdateListener.h"
+
 extern int g_nBarLeft;       // left edge of both bars
 extern int g_nFileBarTop;    // top of the current-file bar
 extern int g_nTotalBarTop;   // top of the total bar
@@ -34,6 +36,7 @@ RepaintArea CountsArea();       // counts-and-speed line and total percentage
 RepaintArea StatusArea();       // status line
 RepaintArea DoneArea();         // end of a run that handled entries
 RepaintArea DoneEmptyArea();    // end of a run whose work list was empty
+RepaintArea AreaRect(UpdateArea area);
 
 // Width in pixels of a bar showing nProgress ten-thousandths.
 int BarWidth(int nProgress);

@@ -8,7 +8,6 @@
 #include "ui/ProgressText.h"
 #include "ui/Skin.h"
 #include "ui/TextPainter.h"
-#include "update/UpdateSession.h"
 
 namespace {
 
@@ -27,18 +26,6 @@ void DrawPercent(HDC hdc, TextPainter& painter, int nProgress, int y) {
 }
 
 }  // namespace
-
-ProgressSnapshot TakeProgressSnapshot(const UpdateSession& session) {
-    ProgressSnapshot snap;
-    snap.nFileProgress = session.m_nFileProgress;
-    snap.nTotalProgress = session.m_nTotalProgress;
-    snap.nFileIndex = session.m_nFileIndex;
-    snap.nFileCount = session.m_nFileCount;
-    snap.nSpeed = session.m_nSpeed;
-    snap.nFileSize = session.m_nFileSize;
-    snap.strStatus = session.GetStatus();
-    return snap;
-}
 
 void DrawBar(HDC hdc, HBITMAP hbmBar, int x, int y, int nWidth) {
     if (!hbmBar || nWidth <= 0) return;
@@ -70,8 +57,4 @@ void DrawProgress(HDC hdc, TextPainter& painter, const ProgressSnapshot& snap) {
 
     PaintLine(hdc, painter, snap.strStatus.c_str(), g_nStatusLeft + 1, g_nStatusTop);
     PaintLine(hdc, painter, snap.strStatus.c_str(), g_nStatusLeft, g_nStatusTop);
-}
-
-void DrawProgress(HDC hdc, UpdateSession& session) {
-    DrawProgress(hdc, session.m_textLarge, TakeProgressSnapshot(session));
 }

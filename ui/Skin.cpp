@@ -1,6 +1,8 @@
 // Loading and freeing the skin bitmaps of the update window.
 #include "ui/Skin.h"
 
+std::string g_strSkinDir = "UpdateRes\\";
+
 HBITMAP g_skinBitmaps[SKIN_SLOT_COUNT];
 
 namespace {

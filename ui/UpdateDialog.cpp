@@ -1,14 +1,23 @@
 // Initialisation, painting and dragging of the update window.
 #include "ui/UpdateDialog.h"
 
-#include "app/UpdaterApp.h"
 #include "framework/Handles.h"
+#include "res/Texts.h"
 #include "res/resource.h"
 #include "ui/Layout.h"
 #include "ui/ProgressPainter.h"
 #include "ui/ProgressText.h"
 #include "ui/Skin.h"
 #include "update/UpdateSession.h"
+
+std::atomic<HWND> g_hUpdateWnd{nullptr};
+
+void InvalidateArea(int nLeft, int nTop, int nWidth, int nHeight) {
+    HWND hwnd = g_hUpdateWnd;
+    if (!hwnd) return;
+    RECT rc = {nLeft, nTop, nLeft + nWidth, nTop + nHeight};
+    InvalidateRect(hwnd, &rc, TRUE);
+}
 
 UpdateDialog::UpdateDialog()
     : CDialog(IDD_UPDATE_DIALOG),
@@ -51,13 +60,26 @@ void UpdateDialog::SetUpButton() {
 
 void UpdateDialog::StartUpdate() {
     char szProduct[PROGRESS_TEXT_SIZE];
-    ParseProductName(g_strStartParam.c_str(), szProduct, sizeof(szProduct));
+    ParseProductName(m_strStartParam.c_str(), szProduct, sizeof(szProduct));
+    m_textLarge.SetFont(TEXT_FONT_SONG, 12, DEFAULT_CHARSET);
     g_updateSession.SetProduct(szProduct);
     g_updateSession.LoadUpdateServers();
-    // Stored first, so the run thread's final post always has a target.
+    // Stored first, so the run's final post always has a target.
     g_hUpdateWnd = m_hWnd;
+    g_updateSession.SetListener(this);
     g_updateSession.StartUpdateRun(1);
 }
+
+void UpdateDialog::OnAreaChanged(UpdateArea area) {
+    RepaintArea rc = AreaRect(area);
+    InvalidateArea(rc.left, rc.top, rc.width, rc.height);
+}
+
+void UpdateDialog::OnRunEnded() {
+    if (HWND hwnd = g_hUpdateWnd) PostMessageA(hwnd, WM_COMMAND, IDOK, 0);
+}
+
+ProgressSnapshot UpdateDialog::CurrentProgress() const { return g_updateSession.Snapshot(); }
 
 bool UpdateDialog::OnMessage(UINT nMsg, WPARAM wParam, LPARAM lParam, INT_PTR* pResult) {
     switch (nMsg) {
@@ -94,7 +116,7 @@ void UpdateDialog::OnPaint() {
         fw::SelectScope select(memDc.Get(), hbmBackground);
         BitBlt(hdc, 0, 0, rc.right - rc.left, rc.bottom - rc.top, memDc.Get(), 0, 0, SRCCOPY);
     }
-    DrawProgress(hdc, g_updateSession);
+    DrawProgress(hdc, m_textLarge, CurrentProgress());
     EndPaint(m_hWnd, &ps);
 }
 
@@ -104,7 +126,9 @@ void UpdateDialog::OnMouseMove(WPARAM nKeys, LPARAM lParam) {
 }
 
 void UpdateDialog::OnDestroy() {
-    // A run that still goes on must not post to a handle that may be reused.
+    // A run that still goes on must neither call into this object nor post to
+    // a handle that may be reused.
+    g_updateSession.SetListener(nullptr);
     g_hUpdateWnd = nullptr;
     FreeSkin();
 }

@@ -58,7 +58,7 @@ uint32_t ChecksumUpdate(uint32_t nCrc, const void* pData, size_t nSize) {
     return static_cast<uint32_t>(crc);
 }
 
-uint32_t FileChecksum(const char* pszPath, long long nCount) {
+uint32_t FileChecksum(const char* pszPath, long long nCount, const std::atomic<bool>* pCancel) {
     FilePtr file(fopen(pszPath, "rb"));
     if (!file) return CHECKSUM_UNREADABLE;
     if (nCount < 0 && !FileLength(file.get(), nCount)) return CHECKSUM_UNREADABLE;
@@ -70,6 +70,7 @@ uint32_t FileChecksum(const char* pszPath, long long nCount) {
     if (!buffer) return CHECKSUM_UNREADABLE;
     uint32_t nCrc = ChecksumStart();
     while (nCount > 0) {
+        if (pCancel && pCancel->load()) return CHECKSUM_UNREADABLE;
         size_t nWant = nCount > static_cast<long long>(nPiece) ? nPiece : static_cast<size_t>(nCount);
         size_t nGot = fread(buffer.get(), 1, nWant, file.get());
         // A file that ends early or fails to read has no trustworthy checksum.

@@ -120,7 +120,8 @@ void ReadFileList(const char* pszPath, std::vector<FileEntry>& remote) {
     reader.Finish();
 }
 
-void BuildUpdateList(const std::vector<FileEntry>& remote, const std::vector<FileEntry>& local) {
+std::vector<FileEntry> BuildUpdateList(const std::vector<FileEntry>& remote, const std::vector<FileEntry>& local) {
+    std::vector<FileEntry> work;
     // Remote entries chained by folder and name, in list order, so that each
     // local entry finds all of its matches without a pass over the whole list.
     std::unordered_map<std::string, size_t> first;
@@ -139,11 +140,12 @@ void BuildUpdateList(const std::vector<FileEntry>& remote, const std::vector<Fil
         for (size_t i = it->second; i != SIZE_MAX; i = next[i]) {
             present[i] = true;
             const FileEntry& r = remote[i];
-            if (r.m_nCrc != l.m_nCrc && NameHasDot(r.m_strName)) g_updateList.push_back(r);
+            if (r.m_nCrc != l.m_nCrc && NameHasDot(r.m_strName)) work.push_back(r);
         }
     }
     if (bFindMissing)
         for (size_t i = 0; i < remote.size(); ++i)
-            if (!present[i]) g_updateList.push_back(remote[i]);
-    for (FileEntry& e : g_updateList) e.m_nKind = NameHasDot(e.m_strName) ? ENTRY_FILE : ENTRY_DIR;
+            if (!present[i]) work.push_back(remote[i]);
+    for (FileEntry& e : work) e.m_nKind = NameHasDot(e.m_strName) ? ENTRY_FILE : ENTRY_DIR;
+    return work;
 }

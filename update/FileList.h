@@ -3,6 +3,7 @@
 // also build natively for fuzzing.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -19,20 +20,20 @@ struct FileEntry {
     int m_nKind = ENTRY_FILE;
 };
 
-// The work list of the current run, filled by BuildUpdateList.
-extern std::vector<FileEntry> g_updateList;
 // The program's folder with its final backslash, set by ScanLocalFiles.
 extern std::string g_strProgramDir;
 
 // Appends every (safe) entry of the list file to remote.
 void ReadFileList(const char* pszPath, std::vector<FileEntry>& remote);
-// Appends to g_updateList the entries to fetch or create, in list order.
-void BuildUpdateList(const std::vector<FileEntry>& remote, const std::vector<FileEntry>& local);
-// Looks every remote entry up under the program folder (Windows only).
-void ScanLocalFiles(const std::vector<FileEntry>& remote, std::vector<FileEntry>& local);
+// The work list: the entries to fetch or create, in list order.
+std::vector<FileEntry> BuildUpdateList(const std::vector<FileEntry>& remote, const std::vector<FileEntry>& local);
+// Looks every remote entry up under the program folder (Windows only). Stops
+// early, with a partial local list, once pCancel is set.
+void ScanLocalFiles(const std::vector<FileEntry>& remote, std::vector<FileEntry>& local,
+                    const std::atomic<bool>* pCancel = nullptr);
 // The same lookup under any folder given with its final backslash.
 void ScanFilesUnder(const std::string& strBaseDir, const std::vector<FileEntry>& remote,
-                    std::vector<FileEntry>& local);
+                    std::vector<FileEntry>& local, const std::atomic<bool>* pCancel = nullptr);
 
 // Longest folder or name field a list line may carry.
 const size_t LIST_FIELD_MAX = 9999;

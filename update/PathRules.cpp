@@ -13,7 +13,7 @@ std::vector<std::string> SplitMbcs(const std::string& s) {
     std::vector<std::string> parts(1);
     for (size_t i = 0; i < s.size(); ++i) {
         unsigned char c = static_cast<unsigned char>(s[i]);
-        if (IsLeadByte936(c) && i + 1 < s.size()) {
+        if (fw::IsLeadByte(c) && i + 1 < s.size()) {
             parts.back() += s[i];
             parts.back() += s[++i];
         } else if (IsSeparator(s[i])) {
@@ -58,8 +58,14 @@ bool HasForbiddenByte(const std::string& s) {
     return false;
 }
 
+// Windows drops trailing dots and blanks: "selfrenew.exe." or "UpdateINI "
+// would reach the very file or folder that the skip rules protect.
+bool EndsInDotOrBlank(const std::string& s) {
+    return !s.empty() && (s.back() == '.' || s.back() == ' ');
+}
+
 bool IsPlainComponent(const std::string& s) {
-    return !s.empty() && !IsDotsOnly(s) && !IsDeviceName(s);
+    return !s.empty() && !IsDotsOnly(s) && !IsDeviceName(s) && !EndsInDotOrBlank(s);
 }
 
 // Both readings of the bytes must stay inside: the GBK one the program
@@ -75,15 +81,8 @@ bool ComponentsStayInside(const std::string& s) {
 }  // namespace
 
 size_t MbcsFindLast(const char* psz, size_t nLen, char ch) {
-    size_t found = std::string::npos;
-    for (size_t i = 0; i < nLen; ++i) {
-        if (IsLeadByte936(static_cast<unsigned char>(psz[i])) && i + 1 < nLen) {
-            ++i;
-        } else if (psz[i] == ch) {
-            found = i;
-        }
-    }
-    return found;
+    size_t found = fw::FindLastChar(psz, nLen, ch);
+    return found == static_cast<size_t>(-1) ? std::string::npos : found;
 }
 
 bool MbcsContains(const std::string& s, char ch) {
@@ -119,4 +118,14 @@ bool IsSafeListName(const std::string& strName) {
     if (strName.empty() || HasForbiddenByte(strName)) return false;
     if (SplitMbcs(strName).size() != 1) return false;
     return ComponentsStayInside(strName);
+}
+
+bool IsSkippedEntry(const std::string& strDir, const std::string& strName) {
+    static const std::string kListFolder = "updateini";
+    std::string strFolded = FoldCaseAZ(strDir);
+    if (strFolded.compare(0, kListFolder.size(), kListFolder) == 0 &&
+        (strFolded.size() == kListFolder.size() || IsSeparator(strFolded[kListFolder.size()])))
+        return true;
+    if (EqualsNoCaseAZ(strName, "winmm.dll")) return true;
+    return (strDir == "/" || strDir == "\\") && EqualsNoCaseAZ(strName, "selfrenew.kro");
 }

@@ -1,4 +1,4 @@
-// Byte-string helpers for list entries: multibyte-aware searches in the GBK
+// Byte-string helpers for list entries: multibyte-aware searches in the ANSI
 // code page and the rule that keeps every listed path inside the program
 // folder. No Windows header: shared with the publisher and native builds.
 #pragma once
@@ -6,8 +6,7 @@
 #include <cstddef>
 #include <string>
 
-// A lead byte of a double-byte character in code page 936 (GBK).
-inline bool IsLeadByte936(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
+#include "framework/Mbcs.h"
 
 // Position of the last single-byte ch in s, stepping over double-byte
 // characters so that a trail byte equal to ch never counts; npos if none.
@@ -30,3 +29,8 @@ bool IsSafeListName(const std::string& strName);
 inline bool IsSafeEntry(const std::string& strDir, const std::string& strName) {
     return IsSafeListDir(strDir) && IsSafeListName(strName);
 }
+
+// Entries the run never fetches or creates: anything in or under the folder
+// "UpdateINI" (the run's own lists), "winmm.dll" anywhere, and the running
+// working copy "selfrenew.kro" in the program folder.
+bool IsSkippedEntry(const std::string& strDir, const std::string& strName);

@@ -119,7 +119,9 @@ bool ParseRow(const char* p, UpdateServerRow& row)
         return false;
     if (nHost == 0 || !ScanSeparator(p))
         return true;
-    ScanNumber(p, row.nPort);
+    // Older clients stop after the port, so a sixth field costs them nothing.
+    if (ScanNumber(p, row.nPort) && ScanSeparator(p))
+        ScanNumber(p, row.nConnections);
     return true;
 }
 
@@ -170,4 +172,21 @@ int ChooseServerRow(const std::vector<UpdateServerRow>& rows, int nKey, int r)
         i = (i + 1) % n;
     }
     return -1;
+}
+
+int ConnectionsOf(const UpdateServerRow& row)
+{
+    return row.nConnections >= 1 && row.nConnections <= MAX_CONNECTIONS ? row.nConnections : DEFAULT_CONNECTIONS;
+}
+
+std::vector<int> ServerOrder(const std::vector<UpdateServerRow>& rows, int nKey, int nChosen)
+{
+    std::vector<int> order;
+    if (nChosen >= 0)
+        order.push_back(nChosen);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (rows[i].nLineKey == nKey && static_cast<int>(i) != nChosen)
+            order.push_back(static_cast<int>(i));
+    }
+    return order;
 }

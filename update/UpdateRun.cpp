@@ -1,15 +1,17 @@
-// The update run: connect, fetch the product's file list, compare, then fetch
-// every missing or changed file and create every missing folder.
+// The update run: connect, fetch the product's file list, compare, then walk
+// the work list in order, creating each missing folder at its place and
+// handing each file to a free transfer slot.
 #include <windows.h>
 #include <direct.h>
-#include <shlwapi.h>
+#include <mmsystem.h>
 
 #include <cstring>
+#include <new>
 
-#include "framework/Handles.h"
 #include "res/Texts.h"
-#include "ui/Layout.h"
 #include "update/Checksum.h"
+#include "update/PathRules.h"
+#include "update/TransferPool.h"
 #include "update/UpdateSession.h"
 
 namespace {
@@ -17,8 +19,11 @@ namespace {
 // Names, local paths and URL paths live in 260-byte buffers, the list's path in 520.
 const size_t kPathCap = 260;
 const size_t kListPathCap = 520;
-
-bool EqualsNoCase(const std::string& a, const char* b) { return lstrcmpiA(a.c_str(), b) == 0; }
+// A list beyond this is no list of ours; reading it would only exhaust memory.
+const uint64_t kMaxListBytes = 64ull * 1024 * 1024;
+// Pauses that let the player read the last message.
+const DWORD kListFailedPauseMs = 2000;
+const DWORD kDonePauseMs = 1000;
 
 bool IsRootDir(const std::string& strDir) { return strDir == "/" || strDir == "\\"; }
 
@@ -26,7 +31,42 @@ std::string LocalPathOf(const FileEntry& entry) {
     return IsRootDir(entry.m_strDir) ? entry.m_strName : entry.m_strDir + "\\" + entry.m_strName;
 }
 
-void Repaint(const RepaintArea& area) { InvalidateArea(area.left, area.top, area.width, area.height); }
+// Copies a path into a buffer of the fixed size; false when it doesn't fit.
+bool CopyPath(const std::string& strPath, char (&szOut)[kPathCap]) {
+    if (strPath.size() >= kPathCap) return false;
+    std::memcpy(szOut, strPath.c_str(), strPath.size() + 1);
+    return true;
+}
+
+// The list: anything of a sane size.
+class ListCheck : public BodyCheck {
+public:
+    uint64_t MaxBytes() const override { return kMaxListBytes; }
+    void Begin() override {}
+    void Update(const void*, size_t) override {}
+    bool Accept() override { return true; }
+};
+
+// A file: its checksum must be the listed one before it may replace the
+// installed file, so a cut or foreign body never lands.
+class CrcCheck : public BodyCheck {
+public:
+    explicit CrcCheck(uint32_t nExpected) : m_nExpected(nExpected) {}
+    uint64_t MaxBytes() const override { return UINT64_MAX; }
+    void Begin() override { m_nCrc = ChecksumStart(); }
+    void Update(const void* pData, size_t nSize) override { m_nCrc = ChecksumUpdate(m_nCrc, pData, nSize); }
+    bool Accept() override { return m_nCrc == m_nExpected; }
+
+private:
+    uint32_t m_nExpected;
+    uint32_t m_nCrc = 0;
+};
+
+void SetConnectionLimit(int nConnections) {
+    DWORD n = static_cast<DWORD>(nConnections);
+    InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_SERVER, &n, sizeof(n));
+    InternetSetOptionA(nullptr, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER, &n, sizeof(n));
+}
 
 }  // namespace
 
@@ -35,7 +75,7 @@ void MakeDirectoryPath(const char* pszPath) {
     size_t n = 0;
     for (const char* p = pszPath; *p && n + 1 < sizeof(szPath); ++p) {
         // A double-byte character is copied whole: its trail byte may equal "\".
-        if (IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1]) {
+        if (fw::IsLeadByte(static_cast<unsigned char>(*p)) && p[1]) {
             if (n + 2 >= sizeof(szPath)) break;
             szPath[n++] = *p++;
             szPath[n++] = *p;
@@ -53,107 +93,155 @@ void MakeDirectoryPath(const char* pszPath) {
     _mkdir(szPath);
 }
 
-bool UpdateSession::FetchFileList(const std::string& strLocalPath) {
-    std::string strUrl = "/kroupdate/" + m_strProduct + "/filelist.list";
-    char szUrl[kPathCap] = {};
-    if (strUrl.size() >= sizeof(szUrl) || strLocalPath.size() >= kListPathCap) return false;
-    std::memcpy(szUrl, strUrl.c_str(), strUrl.size());
-    return GetFile(szUrl, strLocalPath.c_str());
-}
-
 bool UpdateSession::RunUpdate() {
-    m_nTotalProgress = 0;
-    Repaint(TotalBarArea());
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_nTotalProgress = 0;
+        m_nFileCount = 0;
+        m_nFileIndex = 0;
+        m_nLineBytes = m_nLastSampleBytes = 0;
+        m_nSpeed = 0;
+        m_dwSpeedTick = timeGetTime();
+    }
+    m_pszFailure = nullptr;
+    Notify(AREA_TOTAL_BAR);
+    std::vector<UpdateServer> servers = RunServers();
     fw::InternetHandle root(InternetOpenA(nullptr, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
     if (!root.IsValid()) {
         OnStatus(STATUS_TEXT, TEXT_INIT_FAILED);
         return false;
     }
     OnStatus(STATUS_TEXT, TEXT_CONNECTING);
-    fw::InternetHandle connect(InternetConnectA(root.Get(), m_strServerHost.c_str(), m_nServerPort, "", "",
+    if (servers.empty()) {
+        OnStatus(STATUS_TEXT, TEXT_LIST_FAILED);
+        PauseUnlessCancelled(kListFailedPauseMs);
+        return false;
+    }
+    const UpdateServer& server = servers.front();
+    SetConnectionLimit(server.nConnections);
+    fw::InternetHandle connect(InternetConnectA(root.Get(), server.strHost.c_str(), server.nPort, "", "",
                                                 INTERNET_SERVICE_HTTP, 0, 0));
     if (!connect.IsValid()) {
         OnStatus(STATUS_TEXT, TEXT_CONNECT_FAILED);
         return false;
     }
-    m_hInternet = root.Get();
-    m_hConnect = connect.Get();
-    bool bResult = RunWithConnection();
-    // The handles close with their holders; nothing may use them afterwards.
-    m_hConnect = nullptr;
-    m_hInternet = nullptr;
+    MakeFetchers(server.nConnections, root.Get(), connect.Get());
+    bool bResult = RunWithConnection(server.nConnections);
+    // The handles close with their holders; no fetcher may use them afterwards.
+    DetachFetchers();
     return bResult;
 }
 
-bool UpdateSession::RunWithConnection() {
+bool UpdateSession::RunWithConnection(int nConnections) {
     _mkdir("UpdateINI");
     MakeDirectoryPath(("UpdateINI/" + m_strProduct).c_str());
     std::string strListPath = "UpdateINI/" + m_strProduct + "/files.ini";
     if (!FetchFileList(strListPath)) {
+        if (m_bCancel) return false;
         OnStatus(STATUS_TEXT, TEXT_LIST_FAILED);
-        Sleep(2000);
+        PauseUnlessCancelled(kListFailedPauseMs);
         return false;
     }
-    std::vector<FileEntry> remote;
-    std::vector<FileEntry> local;
-    ReadFileList(strListPath.c_str(), remote);
-    ScanLocalFiles(remote, local);
-    BuildUpdateList(remote, local);
-    if (g_updateList.empty()) {
+    if (!CompareWithLocalFiles(strListPath)) return false;
+    if (m_updateList.empty()) {
         OnStatus(STATUS_TEXT, TEXT_DONE);
-        Repaint(DoneEmptyArea());
+        Notify(AREA_DONE_EMPTY);
         return true;
     }
     OnStatus(STATUS_TEXT, TEXT_STARTING);
-    m_nFileCount = static_cast<int>(g_updateList.size());
-    m_nFileIndex = 0;
-    for (const FileEntry& entry : g_updateList) {
-        if (m_bCancel) return false;
-        HandleEntry(entry);
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_nFileCount = static_cast<int>(m_updateList.size());
+        m_nFileIndex = 0;
     }
-    OnStatus(STATUS_TEXT, TEXT_DONE);
-    Repaint(DoneArea());
-    Sleep(1000);
+    if (!WalkUpdateList(nConnections)) return false;
+    // A failed entry's message stays: "complete" would hide it.
+    const char* pszFailure = m_pszFailure;
+    OnStatus(STATUS_TEXT, pszFailure ? pszFailure : TEXT_DONE);
+    Notify(AREA_DONE);
+    PauseUnlessCancelled(kDonePauseMs);
     return true;
 }
 
-void UpdateSession::HandleEntry(const FileEntry& entry) {
-    if (EqualsNoCase(entry.m_strDir, "UpdateINI") || EqualsNoCase(entry.m_strName, "winmm.dll")) return;
-    if (entry.m_nKind == ENTRY_DIR) {
-        std::string strPath = LocalPathOf(entry);
-        if (strPath.size() < kPathCap) MakeDirectoryPath(strPath.c_str());
-        ProgressStep();
+bool UpdateSession::FetchFileList(const std::string& strLocalPath) {
+    char szUrl[kPathCap];
+    if (!CopyPath("/kroupdate/" + m_strProduct + "/filelist.list", szUrl) || strLocalPath.size() >= kListPathCap)
+        return false;
+    ListCheck check;
+    FetchResult result = m_fetchers[0]->Fetch(szUrl, strLocalPath.c_str(), &check);
+    OnSlotEnd(0);
+    return result == FETCH_DONE;
+}
+
+bool UpdateSession::CompareWithLocalFiles(const std::string& strListPath) {
+    try {
+        std::vector<FileEntry> remote;
+        std::vector<FileEntry> local;
+        ReadFileList(strListPath.c_str(), remote);
+        if (m_bCancel) return false;
+        ScanLocalFiles(remote, local, &m_bCancel);
+        if (m_bCancel) return false;
+        m_updateList = BuildUpdateList(remote, local);
+        g_updateList = m_updateList;
+        return true;
+    } catch (const std::bad_alloc&) {
+        // A list too big for memory is as good as no list.
+        OnStatus(STATUS_TEXT, TEXT_LIST_FAILED);
+        PauseUnlessCancelled(kListFailedPauseMs);
+        return false;
+    }
+}
+
+// Every entry waits for a free slot, folders too: with one slot this is the
+// sequential run, entry by entry, and a folder exists before any file listed
+// after it is started.
+bool UpdateSession::WalkUpdateList(int nConnections) {
+    TransferPool pool(m_bCancel);
+    if (!pool.Start(nConnections)) return false;
+    for (const FileEntry& entry : m_updateList) {
+        if (m_bCancel) break;
+        if (IsSkippedEntry(entry.m_strDir, entry.m_strName)) continue;
+        if (entry.m_nKind == ENTRY_DIR) {
+            if (!pool.WaitForSlot()) break;
+            std::string strPath = LocalPathOf(entry);
+            if (strPath.size() < kPathCap) MakeDirectoryPath(strPath.c_str());
+            ProgressStep();
+            continue;
+        }
+        if (!pool.Submit([this, &entry](int nSlot) { FetchEntry(nSlot, entry); })) break;
+    }
+    pool.WaitIdle();
+    pool.Stop();
+    return !m_bCancel;
+}
+
+// On a worker: one file, its result, its message and its progress step.
+void UpdateSession::FetchEntry(int nSlot, const FileEntry& entry) {
+    FetchResult result = FetchEntryFile(*m_fetchers[nSlot], entry);
+    OnSlotEnd(nSlot);
+    if (m_bCancel || result == FETCH_CANCELLED) return;
+    if (result != FETCH_DONE) {
+        const char* pszText = result == FETCH_DISK_FULL ? TEXT_DISK_FULL : TEXT_FILE_FAILED;
+        m_pszFailure = pszText;
+        OnStatus(STATUS_TEXT, pszText);
         return;
     }
-    if (!FetchEntryFile(entry)) {
-        OnStatus(STATUS_TEXT, TEXT_FILE_FAILED);
-        return;
-    }
-    if (EqualsNoCase(entry.m_strName, "selfrenew.exe")) g_bSelfUpdated = 1;
+    if (EqualsNoCaseAZ(entry.m_strName, "selfrenew.exe")) g_bSelfUpdated = 1;
     ProgressStep();
 }
 
-// Fetches one file; a copy whose checksum differs from the list is fetched once more.
-bool UpdateSession::FetchEntryFile(const FileEntry& entry) {
+// A body whose checksum differs from the list is fetched once more; a second
+// mismatch leaves the installed file as it was.
+FetchResult UpdateSession::FetchEntryFile(HttpFetcher& fetcher, const FileEntry& entry) {
     std::string strLocal = LocalPathOf(entry);
     std::string strUrl = "/kroupdate/" + m_strProduct + "/release/" +
                          (IsRootDir(entry.m_strDir) ? entry.m_strName : entry.m_strDir + "/" + entry.m_strName);
+    char szUrl[kPathCap];
     // Longer paths don't fit the fixed buffers: the entry counts as a failed transfer.
-    if (entry.m_strName.size() >= kPathCap || strLocal.size() >= kPathCap || strUrl.size() >= kPathCap)
-        return false;
-    char szUrl[kPathCap] = {};
-    std::memcpy(szUrl, strUrl.c_str(), strUrl.size());
-    if (!GetFile(szUrl, strLocal.c_str())) return false;
-    if (PathFileExistsA(strLocal.c_str()) && FileChecksum(strLocal.c_str(), -1) != entry.m_nCrc)
-        GetFile(szUrl, strLocal.c_str());
-    return true;
-}
-
-void UpdateSession::ProgressStep() {
-    int nCount = m_nFileCount;
-    if (nCount > 0) {
-        m_nTotalProgress = static_cast<int>((m_nFileIndex + 1) * 10000LL / nCount);
-        Repaint(TotalBarArea());
-    }
-    ++m_nFileIndex;
+    if (entry.m_strName.size() >= kPathCap || strLocal.size() >= kPathCap || !CopyPath(strUrl, szUrl))
+        return FETCH_NOT_FOUND;
+    CrcCheck check(entry.m_nCrc);
+    FetchResult result = fetcher.Fetch(szUrl, strLocal.c_str(), &check);
+    if (result == FETCH_REJECTED && !m_bCancel) result = fetcher.Fetch(szUrl, strLocal.c_str(), &check);
+    return result;
 }

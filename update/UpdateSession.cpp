@@ -1,44 +1,47 @@
 // The update session: server choice, the run thread's life, and the events
-// that turn fetcher progress into counters and repaints.
+// of the transfer slots that become counters, status and repaint requests.
 #include "update/UpdateSession.h"
+
+#include <mmsystem.h>
 
 #include <cstdio>
 #include <cstdlib>
 
-#include "framework/Handles.h"
+#include "net/TransferMath.h"
 #include "res/Texts.h"
-#include "ui/Layout.h"
 
-namespace {
-// Long enough for a cancelled transfer to let go of its connection.
-const DWORD kRunStopWaitMs = 4000;
+std::atomic<unsigned char> g_bRunResult{0};
+std::atomic<unsigned char> g_bSelfUpdated{0};
+std::vector<FileEntry> g_updateList;
+UpdateSession g_updateSession;
 
-void Repaint(const RepaintArea& area) { InvalidateArea(area.left, area.top, area.width, area.height); }
-}  // namespace
+// A transfer slot's fetcher: its events go to the session with its number.
+class UpdateSession::SlotFetcher : public HttpFetcher {
+public:
+    SlotFetcher(UpdateSession& session, int nSlot) : m_session(session), m_nSlot(nSlot) {}
 
-void InvalidateArea(int nLeft, int nTop, int nWidth, int nHeight) {
-    HWND hwnd = g_hUpdateWnd;
-    if (!hwnd) return;
-    RECT rc = {nLeft, nTop, nLeft + nWidth, nTop + nHeight};
-    InvalidateRect(hwnd, &rc, TRUE);
-}
+    void OnProgress(int nKind, int nValue) override {
+        if (nKind == FETCH_PROGRESS) m_session.OnSlotProgress(m_nSlot, nValue);
+    }
+    void OnStatus(int nKind, const char* pszText) override {
+        if (nKind == FETCH_BEGIN) m_session.OnSlotBegin(m_nSlot);
+        m_session.OnStatus(nKind, pszText);
+    }
+    void OnBlock(DWORD nBytes) override { m_session.OnSlotBlock(nBytes); }
+
+private:
+    UpdateSession& m_session;
+    int m_nSlot;
+};
 
 UpdateSession::UpdateSession() = default;
 
-UpdateSession::~UpdateSession() { StopRunThread(); }
-
-std::string UpdateSession::GetStatus() const {
-    std::lock_guard<std::mutex> lock(m_statusLock);
-    return m_strStatus;
-}
-
-void UpdateSession::SetStatus(const std::string& strStatus) {
-    std::lock_guard<std::mutex> lock(m_statusLock);
-    m_strStatus = strStatus;
+UpdateSession::~UpdateSession() {
+    StopRun(INFINITE);
+    SetListener(nullptr);
 }
 
 bool UpdateSession::SetProduct(const char* pszProduct) {
-    m_textLarge.SetFont(TEXT_FONT_SONG, 12, DEFAULT_CHARSET);
     m_strProduct = pszProduct;
     return true;
 }
@@ -52,78 +55,230 @@ void UpdateSession::LoadUpdateServers() {
 }
 
 bool UpdateSession::StartUpdateRun(int nLineKey) {
-    if (m_lstUpdateServers.empty()) return false;
-    int nRow = ChooseServerRow(m_lstUpdateServers, nLineKey, std::rand());
-    if (nRow < 0) return false;
-    const UpdateServerRow& row = m_lstUpdateServers[nRow];
-    return StartRunThread(row.szHost, static_cast<unsigned short>(row.nPort & 0xFFFF));
+    int nRow = m_lstUpdateServers.empty() ? -1 : ChooseServerRow(m_lstUpdateServers, nLineKey, std::rand());
+    std::vector<UpdateServer> servers;
+    for (int i : ServerOrder(m_lstUpdateServers, nLineKey, nRow)) {
+        const UpdateServerRow& row = m_lstUpdateServers[i];
+        servers.push_back({row.szHost, static_cast<unsigned short>(row.nPort & 0xFFFF), ConnectionsOf(row)});
+    }
+    // No row chosen: the run fails as if the server can't be reached, so the
+    // player sees why and the game hall still gets control back.
+    if (nRow < 0) servers.clear();
+    StartRun(servers);
+    return nRow >= 0;
 }
 
-bool UpdateSession::StartRunThread(const char* pszHost, unsigned short nPort) {
-    m_strServerHost = pszHost;
-    m_nServerPort = nPort;
-    StopRunThread();
+bool UpdateSession::StartRunThread(const char* pszHost, unsigned short nPort, int nConnections) {
+    return StartRun({{pszHost, nPort, nConnections}});
+}
+
+bool UpdateSession::StartRun(const std::vector<UpdateServer>& servers) {
+    // The old run must be gone before its successor's settings are stored.
+    StopRun(INFINITE);
     m_bCancel = false;
-    AllowTransfers();
-    HANDLE hThread = CreateThread(nullptr, 0, &UpdateSession::UpdateRunThreadProc, this, 0, nullptr);
-    m_runThread.Reset(hThread);
-    m_hRunThread = hThread;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_servers = servers;
+    }
+    m_runThread.Reset(CreateThread(nullptr, 0, &UpdateSession::UpdateRunThreadProc, this, 0, nullptr));
+    return m_runThread.IsValid();
+}
+
+std::vector<UpdateServer> UpdateSession::RunServers() const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_servers;
+}
+
+void UpdateSession::CancelEverything() {
+    m_bCancel = true;
+    std::lock_guard<std::mutex> lock(m_lock);
+    for (auto& fetcher : m_fetchers) fetcher->CancelTransfer();
+    m_cancelled.notify_all();
+}
+
+bool UpdateSession::StopRun(DWORD nWaitMs) {
+    if (!m_runThread.IsValid()) return true;
+    CancelEverything();
+    if (WaitForSingleObject(m_runThread.Get(), nWaitMs) != WAIT_OBJECT_0) return false;
+    m_runThread.Reset();
     return true;
 }
 
-// Asks a run that is still going to stop and waits for it a few seconds.
-// Terminating it is the last resort: a thread killed inside the heap can
-// hang everything that follows.
-void UpdateSession::StopRunThread() {
-    if (m_runThread.IsValid() && m_hRunThread) {
-        m_bCancel = true;
-        CancelTransfer();
-        if (WaitForSingleObject(m_runThread.Get(), kRunStopWaitMs) == WAIT_TIMEOUT)
-            TerminateThread(m_runThread.Get(), 0);
-    }
-    m_runThread.Reset();
-    m_hRunThread = nullptr;
+bool UpdateSession::PauseUnlessCancelled(DWORD nMs) {
+    std::unique_lock<std::mutex> lock(m_lock);
+    return !m_cancelled.wait_for(lock, std::chrono::milliseconds(nMs), [this] { return m_bCancel.load(); });
 }
 
 DWORD WINAPI UpdateSession::UpdateRunThreadProc(LPVOID pParam) {
     UpdateSession* self = static_cast<UpdateSession*>(pParam);
-    bool bResult = self->RunUpdate();
-    // A run that was called off (the session ends, or a new run replaces it)
-    // leaves the result and the window to whoever called it off.
-    if (self->m_bCancel) return 0;
-    g_bRunResult = bResult ? 1 : 0;
-    self->m_hRunThread = nullptr;
-    self->m_nTotalProgress = 10000;
-    Repaint(TotalBarArea());
-    if (HWND hwnd = g_hUpdateWnd) PostMessageA(hwnd, WM_COMMAND, IDOK, 0);
+    bool bResult = false;
+    // Nothing may leave the thread: a run that throws has failed.
+    try {
+        bResult = self->RunUpdate();
+    } catch (...) {
+        OutputDebugStringA("RunUpdate: ended by an exception");
+    }
+    // A run that was called off leaves the result and the window to whoever
+    // called it off.
+    if (!self->m_bCancel) self->EndOfRun(bResult);
     return 0;
 }
 
-void UpdateSession::OnProgress(int nKind, int nValue) {
-    if (nKind != FETCH_PROGRESS) return;
-    m_nFileProgress = nValue;
-    Repaint(FileBarArea());
-    int nCount = m_nFileCount;
-    if (nCount > 0) {
-        m_nTotalProgress = static_cast<int>(m_nFileIndex * 10000LL / nCount + m_nFileProgress / nCount);
-        Repaint(TotalBarArea());
+void UpdateSession::EndOfRun(bool bResult) {
+    g_bRunResult = bResult ? 1 : 0;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_nTotalProgress = 10000;
     }
-    Repaint(CountsArea());
+    Notify(AREA_TOTAL_BAR);
+    std::lock_guard<std::mutex> lock(m_listenerLock);
+    if (m_pListener) m_pListener->OnRunEnded();
+}
+
+void UpdateSession::SetListener(UpdateListener* pListener) {
+    std::lock_guard<std::mutex> lock(m_listenerLock);
+    m_pListener = pListener;
+}
+
+// Held while calling: a window that detaches waits until the call is over.
+void UpdateSession::Notify(UpdateArea area) {
+    std::lock_guard<std::mutex> lock(m_listenerLock);
+    if (m_pListener) m_pListener->OnAreaChanged(area);
+}
+
+std::string UpdateSession::GetStatus() const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_strStatus;
+}
+
+ProgressSnapshot UpdateSession::Snapshot() const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    ProgressSnapshot snap;
+    snap.nFileProgress = m_nFileProgress;
+    snap.nTotalProgress = m_nTotalProgress;
+    snap.nFileIndex = m_nFileIndex;
+    snap.nFileCount = m_nFileCount;
+    snap.nSpeed = m_nSpeed;
+    if (m_nDisplaySlot < static_cast<int>(m_fetchers.size()))
+        snap.nFileSize = m_fetchers[m_nDisplaySlot]->m_nFileSize;
+    snap.strStatus = m_strStatus;
+    return snap;
 }
 
 void UpdateSession::OnStatus(int nKind, const char* pszText) {
-    switch (nKind) {
-    case FETCH_BEGIN:
-        SetStatus(std::string(TEXT_DOWNLOADING_OPEN) + pszText + ")");
-        break;
-    case FETCH_END:
-        SetStatus(std::string(TEXT_FINISHED_OPEN) + pszText + ")");
-        break;
-    case STATUS_TEXT:
-        SetStatus(pszText);
-        break;
-    default:
-        return;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        switch (nKind) {
+        case FETCH_BEGIN:
+            m_strStatus = std::string(TEXT_DOWNLOADING_OPEN) + pszText + ")";
+            break;
+        case FETCH_END:
+            m_strStatus = std::string(TEXT_FINISHED_OPEN) + pszText + ")";
+            break;
+        case STATUS_TEXT:
+            m_strStatus = pszText;
+            break;
+        default:
+            return;
+        }
     }
-    Repaint(StatusArea());
+    Notify(AREA_STATUS);
+}
+
+// The file bar follows the most recently started transfer that still runs;
+// with none running it keeps showing the last one.
+int UpdateSession::DisplaySlotLocked() const {
+    int nBest = -1;
+    for (size_t i = 0; i < m_slots.size(); ++i) {
+        if (m_slots[i].bRunning && (nBest < 0 || m_slots[i].nStarted > m_slots[nBest].nStarted))
+            nBest = static_cast<int>(i);
+    }
+    return nBest < 0 ? m_nDisplaySlot : nBest;
+}
+
+void UpdateSession::OnSlotBegin(int nSlot) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    Slot& slot = m_slots[nSlot];
+    slot.bRunning = true;
+    slot.nStarted = ++m_nStarts;
+    slot.nProgress = 0;
+    m_nDisplaySlot = nSlot;
+}
+
+void UpdateSession::OnSlotEnd(int nSlot) {
+    int nShown;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_slots[nSlot].bRunning = false;
+        m_nDisplaySlot = DisplaySlotLocked();
+        nShown = m_nDisplaySlot;
+        m_nFileProgress = m_slots[nShown].nProgress;
+    }
+    if (nShown != nSlot) {
+        Notify(AREA_FILE_BAR);
+        Notify(AREA_COUNTS);
+    }
+}
+
+void UpdateSession::OnSlotProgress(int nSlot, int nValue) {
+    bool bTotal = false;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_slots[nSlot].nProgress = nValue;
+        if (nSlot != m_nDisplaySlot) return;
+        m_nFileProgress = nValue;
+        if (m_nFileCount > 0) {
+            m_nTotalProgress = net::TotalProgress(m_nFileIndex, m_nFileCount, m_nFileProgress);
+            bTotal = true;
+        }
+    }
+    Notify(AREA_FILE_BAR);
+    if (bTotal) Notify(AREA_TOTAL_BAR);
+    Notify(AREA_COUNTS);
+}
+
+// The speed is the whole line's: the bytes of every transfer over the same
+// windows of 3000 ms.
+void UpdateSession::OnSlotBlock(DWORD nBytes) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_nLineBytes += nBytes;
+    DWORD dwNow = timeGetTime();
+    if (net::StepDue(dwNow, m_dwSpeedTick, net::kSpeedWindowMs)) {
+        m_nSpeed = net::BytesPerSecond(static_cast<uint32_t>(m_nLineBytes - m_nLastSampleBytes), dwNow - m_dwSpeedTick);
+        m_nLastSampleBytes = m_nLineBytes;
+        m_dwSpeedTick += net::kSpeedWindowMs;
+    }
+}
+
+void UpdateSession::ProgressStep() {
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (m_nFileCount > 0) m_nTotalProgress = static_cast<int>((m_nFileIndex + 1) * 10000LL / m_nFileCount);
+        ++m_nFileIndex;
+    }
+    Notify(AREA_TOTAL_BAR);
+}
+
+void UpdateSession::MakeFetchers(int nCount, HINTERNET hInternet, HINTERNET hConnect) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_fetchers.clear();
+    m_slots.assign(nCount, Slot());
+    m_nDisplaySlot = 0;
+    for (int i = 0; i < nCount; ++i) {
+        m_fetchers.push_back(std::make_unique<SlotFetcher>(*this, i));
+        HttpFetcher& fetcher = *m_fetchers.back();
+        fetcher.m_hInternet = hInternet;
+        fetcher.m_hConnect = hConnect;
+        fetcher.SetStallLimit(m_nStallLimitMs);
+        // A cancel that came before the fetcher existed still reaches it.
+        if (m_bCancel) fetcher.CancelTransfer();
+    }
+}
+
+void UpdateSession::DetachFetchers() {
+    std::lock_guard<std::mutex> lock(m_lock);
+    for (auto& fetcher : m_fetchers) {
+        fetcher->m_hInternet = nullptr;
+        fetcher->m_hConnect = nullptr;
+    }
 }

@@ -1,75 +1,133 @@
-// The one update session: server rows, the chosen server, the run thread and
-// the counters and status text the update window draws.
+// The one update session: the server rows, the product, and the run it owns
+// outright (its thread, its transfer slots, work list, counters, status and
+// cancel flag). The window reads one snapshot and is told what changed
+// through UpdateListener.
 #pragma once
 
 #include <windows.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "framework/Handles.h"
 #include "net/HttpFetcher.h"
-#include "ui/TextPainter.h"
 #include "update/FileList.h"
 #include "update/UpdateConfig.h"
+#include "update/UpdateListener.h"
 
-class UpdateSession : public HttpFetcher {
+// One update server of a run.
+struct UpdateServer {
+    std::string strHost;
+    unsigned short nPort = 0;
+    int nConnections = DEFAULT_CONNECTIONS;  // parallel transfers to it
+};
+
+class UpdateSession {
 public:
     UpdateSession();
-    ~UpdateSession() override;
+    virtual ~UpdateSession();  // stops and joins a run that still goes on
+    UpdateSession(const UpdateSession&) = delete;
+    UpdateSession& operator=(const UpdateSession&) = delete;
 
-    void OnProgress(int nKind, int nValue) override;
-    void OnStatus(int nKind, const char* pszText) override;
+    // The run's status events (FETCH_BEGIN, FETCH_END, STATUS_TEXT) from any of
+    // its threads: sets the status line and asks for its repaint.
+    virtual void OnStatus(int nKind, const char* pszText);
 
     bool SetProduct(const char* pszProduct);
     void LoadUpdateServers();
+    // Chooses a row of nLineKey and starts the run on it. Without a usable row
+    // it still starts a run, which ends like one whose server can't be
+    // reached, and returns false.
     bool StartUpdateRun(int nLineKey);
-    bool StartRunThread(const char* pszHost, unsigned short nPort);
+    bool StartRunThread(const char* pszHost, unsigned short nPort, int nConnections = DEFAULT_CONNECTIONS);
+    bool StartRun(const std::vector<UpdateServer>& servers);
+    // Calls the run off and waits up to nWaitMs for its threads. False when a
+    // transfer the platform can't wake still holds them.
+    bool StopRun(DWORD nWaitMs);
 
-    // The status line, handed between writer and painter under a lock.
+    void SetListener(UpdateListener* pListener);
+    // How long a request may receive nothing before it fails (30 s unless set).
+    void SetStallLimit(DWORD nMs) { m_nStallLimitMs = nMs; }
+
+    ProgressSnapshot Snapshot() const;
     std::string GetStatus() const;
-    void SetStatus(const std::string& strStatus);
-
-    std::atomic<int> m_nFileProgress{10000};  // share of the current file, ten-thousandths
-    std::atomic<int> m_nTotalProgress{10000};
-    std::atomic<int> m_nFileCount{0};
-    std::atomic<int> m_nFileIndex{0};
-    std::string m_strProduct;
-    std::string m_strServerHost;
-    unsigned short m_nServerPort = 0;
-    std::vector<UpdateServerRow> m_lstUpdateServers;
-    TextPainter m_textLarge;
-    std::atomic<HANDLE> m_hRunThread{nullptr};  // the running run's thread; null when none runs
+    const std::vector<UpdateServerRow>& ServerRows() const { return m_lstUpdateServers; }
+    // The servers of the run started last, the one to try first at the front.
+    std::vector<UpdateServer> RunServers() const;
 
 private:
+    class SlotFetcher;
+    struct Slot {
+        bool bRunning = false;
+        unsigned long long nStarted = 0;  // order of the transfers' starts
+        int nProgress = 0;
+    };
+
     static DWORD WINAPI UpdateRunThreadProc(LPVOID pParam);
     bool RunUpdate();
-    bool RunWithConnection();
+    bool RunWithConnection(int nConnections);
     bool FetchFileList(const std::string& strLocalPath);
-    void HandleEntry(const FileEntry& entry);
-    bool FetchEntryFile(const FileEntry& entry);
+    bool CompareWithLocalFiles(const std::string& strListPath);
+    bool WalkUpdateList(int nConnections);
+    void FetchEntry(int nSlot, const FileEntry& entry);
+    FetchResult FetchEntryFile(HttpFetcher& fetcher, const FileEntry& entry);
     void ProgressStep();
-    void StopRunThread();
+    void EndOfRun(bool bResult);
+    bool PauseUnlessCancelled(DWORD nMs);
+    void MakeFetchers(int nCount, HINTERNET hInternet, HINTERNET hConnect);
+    void DetachFetchers();
+    void CancelEverything();
 
-    fw::UniqueHandle m_runThread;  // owns the handle m_hRunThread shows
+    // Events of the slots' fetchers.
+    void OnSlotBegin(int nSlot);
+    void OnSlotEnd(int nSlot);
+    void OnSlotProgress(int nSlot, int nValue);
+    void OnSlotBlock(DWORD nBytes);
+    int DisplaySlotLocked() const;
+    void Notify(UpdateArea area);
+
+    std::vector<UpdateServerRow> m_lstUpdateServers;
+    std::string m_strProduct;
+    DWORD m_nStallLimitMs = 30000;
+
+    // The run's own state. m_lock guards everything below it but the atomics.
+    fw::UniqueHandle m_runThread;
     std::atomic<bool> m_bCancel{false};
-
-    mutable std::mutex m_statusLock;
+    std::atomic<const char*> m_pszFailure{nullptr};  // message of the last failed entry
+    mutable std::mutex m_lock;
+    std::condition_variable m_cancelled;
+    std::vector<UpdateServer> m_servers;
+    std::vector<FileEntry> m_updateList;
+    std::vector<std::unique_ptr<HttpFetcher>> m_fetchers;  // one per transfer slot
+    std::vector<Slot> m_slots;
+    unsigned long long m_nStarts = 0;
+    int m_nDisplaySlot = 0;
+    int m_nFileProgress = 10000;
+    int m_nTotalProgress = 10000;
+    int m_nFileCount = 0;
+    int m_nFileIndex = 0;
     std::string m_strStatus;
+    unsigned long long m_nLineBytes = 0;
+    unsigned long long m_nLastSampleBytes = 0;
+    DWORD m_dwSpeedTick = 0;
+    DWORD m_nSpeed = 0;
+
+    std::mutex m_listenerLock;
+    UpdateListener* m_pListener = nullptr;
 };
 
-// The program's one update session (it is also the one fetcher).
+// The program's one update session.
 extern UpdateSession g_updateSession;
 
-// Shared with the window and start-up.
-// Written by the window thread, read by the run and the fetcher threads.
-extern std::atomic<HWND> g_hUpdateWnd;
-extern unsigned char g_bRunResult;
-extern unsigned char g_bSelfUpdated;
+// Results of the last run, read by the hand-off after the window has closed.
+extern std::atomic<unsigned char> g_bRunResult;
+extern std::atomic<unsigned char> g_bSelfUpdated;
+// The work list of the last run, as its comparison built it.
+extern std::vector<FileEntry> g_updateList;
 
 // Creates every folder along a relative path ("a/b\\c" makes a, a\b, a\b\c).
 void MakeDirectoryPath(const char* pszPath);
-// Marks a rectangle of the update window for repainting, background erased.
-void InvalidateArea(int nLeft, int nTop, int nWidth, int nHeight);

@@ -93,6 +93,21 @@ TEST(UpdateConfig, ReadsRowsAsTheLineAndRowFormatsDo)
         ExpectRows(c.pszLabel, ReadFromFile(c.strFile), c.rows);
 }
 
+TEST(UpdateConfig, SixthFieldGivesTheParallelTransfersWithinOneToSixteen)
+{
+    const struct { const char* pszLine; int nConnections; } cases[] = {
+        {"1;1;a;b;80\n", DEFAULT_CONNECTIONS}, {"1;1;a;b;80;1\n", 1},  {"1;1;a;b;80;16\n", 16},
+        {"1;1;a;b;80;0\n", DEFAULT_CONNECTIONS}, {"1;1;a;b;80;99\n", DEFAULT_CONNECTIONS},
+        {"1;1;a;b;80;-3\n", DEFAULT_CONNECTIONS}, {"1;1;a;b;80;x\n", DEFAULT_CONNECTIONS},
+    };
+    for (const auto& c : cases) {
+        std::vector<UpdateServerRow> rows = ReadFromFile(c.pszLine);
+        ASSERT_EQ(rows.size(), 1u) << c.pszLine;
+        EXPECT_EQ(rows[0].nPort, 80) << c.pszLine;
+        EXPECT_EQ(ConnectionsOf(rows[0]), c.nConnections) << c.pszLine;
+    }
+}
+
 TEST(UpdateConfig, PortIsCutToSixteenBitsWhenUsed)
 {
     std::vector<UpdateServerRow> rows = ReadFromFile("1;1;a;b;70000\n");

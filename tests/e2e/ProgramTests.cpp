@@ -104,6 +104,53 @@ TEST_F(ProgramTest, ANewUpdaterInTheReleaseRestartsTheWorkingCopy) {
     EXPECT_TRUE(WaitWindowGone("Hollo"));
 }
 
+TEST_F(ProgramTest, ABrokenUpdaterOnTheServerLeavesTheLauncherWorkingAndStartsTheHall) {
+    std::string newer = m_exe + std::string("\0newer build", 12);
+    ASSERT_TRUE(PublishRelease("Hollo", {{"selfrenew.exe", newer},
+                                         {"GameHollo.exe", ReadWholeFile(TestBinDir() + "GameHollo.exe")}}));
+    // A mirror that serves a cut updater under the listed checksum.
+    ASSERT_TRUE(WriteWholeFile(SiteFilePath("Hollo", "selfrenew.exe"), m_exe.substr(0, m_exe.size() / 2)));
+    size_t before = NginxRequests().size();
+    ASSERT_TRUE(Launch("Hollo"));
+    ASSERT_TRUE(WaitForFileText("gamehollo.log", "GameHollo.exe run"));
+    EXPECT_TRUE(WaitWindowGone("Hollo"));
+    EXPECT_TRUE(ReadWholeFile(m_dir + "selfrenew.exe") == m_exe) << "the launcher must stay as it was";
+    std::vector<LoggedRequest> log = NginxRequestsAfter(before, 4);
+    EXPECT_EQ(std::count_if(log.begin(), log.end(), [](const LoggedRequest& r) {
+                  return r.strPath == "/kroupdate/Hollo/filelist.list";
+              }), 1) << "no restart of the working copy";
+}
+
+// Sparse files: gigabytes to checksum, no room taken on the disk.
+bool MakeSparseFile(const std::string& strPath, LONGLONG nSize) {
+    fw::UniqueHandle file(CreateFileA(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    LARGE_INTEGER pos;
+    pos.QuadPart = nSize;
+    return file.IsValid() && SetFilePointerEx(file.Get(), pos, nullptr, FILE_BEGIN) && SetEndOfFile(file.Get());
+}
+
+TEST_F(ProgramTest, ClosingTheWindowDuringALongComparisonEndsPromptly) {
+    ASSERT_TRUE(PublishRelease("8", {{"huge1.pak", "a"}, {"huge2.pak", "b"}, {"huge3.pak", "c"}}));
+    for (const char* name : {"huge1.pak", "huge2.pak", "huge3.pak"})
+        ASSERT_TRUE(MakeSparseFile(m_dir + name, 3LL << 30));
+    size_t before = NginxRequests().size();
+    ASSERT_TRUE(Launch("8"));
+    std::string title = BuildInstanceTitle("8").strTitle;
+    HWND hwnd = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (hwnd = FindWindowByCaption(title)) != nullptr; }, 15000));
+    ASSERT_TRUE(WaitUntil([&] { return NginxRequests().size() > before; }, 15000)) << "the list arrives";
+    Sleep(300);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    fw::UniqueHandle working(OpenProcess(SYNCHRONIZE, FALSE, pid));
+    ASSERT_TRUE(working.IsValid());
+    DWORD start = GetTickCount();
+    PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    EXPECT_EQ(WaitForSingleObject(working.Get(), 10000), WAIT_OBJECT_0);
+    EXPECT_LT(GetTickCount() - start, 4000u) << "9 GB to checksum must not hold the end of the program";
+    EXPECT_EQ(NginxRequests().size(), before + 1) << "nothing fetched after the close";
+}
+
 TEST_F(ProgramTest, ClosingTheWindowMidTransferEndsPromptlyAndLeavesTheOldFile) {
     std::string body(300000, 's');
     testsupport::ScriptedServer server;

@@ -12,11 +12,7 @@ using namespace listtest;
 namespace {
 
 std::vector<FileEntry> Build(const std::vector<FileEntry>& remote, const std::vector<FileEntry>& local) {
-    g_updateList.clear();
-    BuildUpdateList(remote, local);
-    std::vector<FileEntry> result = g_updateList;
-    g_updateList.clear();
-    return result;
+    return BuildUpdateList(remote, local);
 }
 
 FileEntry Kind(FileEntry e, int nKind) {
@@ -88,12 +84,9 @@ TEST(Compare, CaseDuplicatesMatchEachOther) {
     EXPECT_EQ(Describe(remote), Describe(Build(remote, local)));
 }
 
-TEST(Compare, AppendsToWhatTheListHolds) {
-    g_updateList = {Kind(Entry("/", "old.dll", 1), ENTRY_FILE)};
-    BuildUpdateList({Entry("/", "new.dll", 2)}, {});
-    EXPECT_EQ(Describe({Kind(Entry("/", "old.dll", 1), ENTRY_FILE), Kind(Entry("/", "new.dll", 2), ENTRY_FILE)}),
-              Describe(g_updateList));
-    g_updateList.clear();
+TEST(Compare, EachComparisonGivesAWorkListOfItsOwn) {
+    Build({Entry("/", "old.dll", 1)}, {});
+    EXPECT_EQ(Describe({Kind(Entry("/", "new.dll", 2), ENTRY_FILE)}), Describe(Build({Entry("/", "new.dll", 2)}, {})));
 }
 
 TEST(Compare, SameResultAsTheObviousComparison) {

@@ -76,9 +76,27 @@ TEST(PathRules, OnlyEntriesInsideTheProgramFolderAreSafe) {
         {"/", std::string("..\0x.dll", 7), false},
         {"\x81\\..", "a.dll", false},             // ".." to a single-byte code page
         {"/", "\x81\\..", false},
+        // Windows drops trailing dots and blanks, which would reach protected names.
+        {"/", "selfrenew.exe.", false},
+        {"/", "winmm.dll ", false},
+        {"UpdateINI.", "files.ini", false},
+        {"skin \\main", "a.dll", false},
+        {"skin\\main.", "a.dll", false},
+        {".skin", ".a.dll", true},
     };
     for (const Case& c : cases)
         EXPECT_EQ(c.safe, IsSafeEntry(c.dir, c.name)) << "dir [" << c.dir << "] name [" << c.name << "]";
+}
+
+TEST(PathRules, TheRunSkipsItsOwnListsWinmmAndTheRunningCopy) {
+    struct Case { std::string dir, name; bool skipped; };
+    const Case cases[] = {
+        {"UpdateINI", "x.ini", true},   {"updateini\\Hollo", "files.ini", true}, {"UPDATEINI/a", "b.ini", true},
+        {"UpdateINIs", "x.ini", false}, {"/", "WinMM.DLL", true},             {"data", "winmm.dll", true},
+        {"/", "Selfrenew.kro", true},  {"\\", "selfrenew.kro", true},        {"data", "selfrenew.kro", false},
+        {"/", "selfrenew.exe", false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.skipped, IsSkippedEntry(c.dir, c.name)) << c.dir << " " << c.name;
 }
 
 TEST(PathRules, PublisherRefusesNamesTheClientCantTake) {

@@ -26,11 +26,7 @@ FileEntry Local(const std::string& strDir, const std::string& strName, uint32_t 
 std::vector<FileEntry> BuildFrom(const std::string& strBase, const std::vector<FileEntry>& remote) {
     std::vector<FileEntry> local;
     ScanFilesUnder(strBase, remote, local);
-    g_updateList.clear();
-    BuildUpdateList(remote, local);
-    std::vector<FileEntry> result = g_updateList;
-    g_updateList.clear();
-    return result;
+    return BuildUpdateList(remote, local);
 }
 
 }  // namespace

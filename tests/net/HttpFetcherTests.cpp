@@ -15,7 +15,8 @@ TEST_F(FetcherTest, BackslashesAreRewrittenInTheCallersBufferAndSentAsSlashes) {
     ASSERT_TRUE(fetcher.GetFile(szPath, local.c_str()));
     EXPECT_STREQ("/kroupdate/hall/release/a/b/c.dll", szPath);
     ASSERT_EQ(1u, server.RequestLines().size());
-    EXPECT_EQ("GET /kroupdate/hall/release/a/b/c.dll HTTP/1.0", server.RequestLines()[0]);
+    // HTTP/1.1, so that the connection stays for the slot's next file.
+    EXPECT_EQ("GET /kroupdate/hall/release/a/b/c.dll HTTP/1.1", server.RequestLines()[0]);
     EXPECT_EQ("abc", ReadAll(local));
     std::vector<std::pair<int, std::string>> expected = {{FETCH_BEGIN, local}, {FETCH_END, local}};
     EXPECT_EQ(expected, fetcher.status);
@@ -175,6 +176,38 @@ TEST_F(FetcherTest, RedirectIsFollowed) {
     ASSERT_EQ(2u, lines.size());
     EXPECT_EQ(0u, lines[0].find("GET /old/list "));
     EXPECT_EQ(0u, lines[1].find("GET /new/list "));
+}
+
+}  // namespace
+}  // namespace fetchertest
+
+namespace fetchertest {
+namespace {
+
+TEST(PartFile, TemporaryNameFitsWhereverTheTargetFits) {
+    const std::string folder(240, 'd');
+    const struct { std::string target; bool suffixed; } cases[] = {
+        {"a.dll", true},
+        {folder + "\\" + std::string(12, 'n') + ".dll", true},   // 257 + ".part" > 259
+        {folder + "\\" + std::string(10, 'n') + ".dll", true},
+        {folder + "\\x.b", true},
+        {folder + "\\" + std::string(14, 'n') + ".dll", false},
+        {std::string(250, 'n') + ".dll", false},
+    };
+    for (const auto& c : cases) {
+        std::string temp = net::PartFile::TempPathFor(c.target);
+        bool bSuffixed = temp == c.target + ".part";
+        if (c.target.size() + 5 < MAX_PATH) {
+            EXPECT_TRUE(bSuffixed) << c.target.size();
+            continue;
+        }
+        EXPECT_LE(temp.size(), c.target.size()) << c.target.size();
+        EXPECT_NE(temp, c.target);
+        EXPECT_EQ(temp.substr(0, temp.rfind('\\') + 1), c.target.substr(0, c.target.rfind('\\') + 1));
+        EXPECT_EQ(temp, net::PartFile::TempPathFor(c.target)) << "the same name every time, for a later resume";
+    }
+    EXPECT_FALSE(net::PartFile::HasRoomFor("a.dll", UINT64_MAX));
+    EXPECT_TRUE(net::PartFile::HasRoomFor("a.dll", 1));
 }
 
 }  // namespace

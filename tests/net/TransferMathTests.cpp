@@ -48,6 +48,15 @@ TEST(TransferMath, ProgressShareIsTruncatedTenThousandths) {
     }
 }
 
+TEST(TransferMath, TotalCountsEndedEntriesAndTheShownFile) {
+    const struct { int nIndex, nCount, nFile, nTotal; } cases[] = {
+        {2, 4, 5000, 6250},  // halfway through the third of four
+        {0, 3, 10000, 3333}, {1, 3, 0, 3333}, {0, 0, 5000, 0}, {999999, 1000000, 10000, 9999},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.nTotal, net::TotalProgress(c.nIndex, c.nCount, c.nFile)) << c.nIndex << "/" << c.nCount;
+}
+
 TEST(TransferMath, SpeedIsBytesPerSecondWithoutOverflow) {
     struct Case { uint32_t bytes, ms, speed; };
     const Case cases[] = {

@@ -8,7 +8,7 @@ using namespace testing_support;
 void RecordingSession::OnStatus(int nKind, const char* pszText) {
     {
         std::lock_guard<std::mutex> lock(m_lock);
-        m_events.push_back({nKind, pszText, m_nTotalProgress});
+        m_events.push_back({nKind, pszText, Snapshot().nTotalProgress});
     }
     UpdateSession::OnStatus(nKind, pszText);
 }
@@ -34,11 +34,9 @@ void RunTest::SetUp() {
     g_bRunResult = 0;
     g_bSelfUpdated = 0;
     m_hWnd = CreateWindowA("STATIC", "run window", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
-    g_hUpdateWnd = m_hWnd;
 }
 
 void RunTest::TearDown() {
-    g_hUpdateWnd = nullptr;
     if (m_hWnd) DestroyWindow(m_hWnd);
     g_updateList.clear();
 }
@@ -62,10 +60,15 @@ void RunTest::CleanProgramFolder() {
     FindClose(h);
 }
 
-bool RunTest::RunAgainst(RecordingSession& session, unsigned short nPort, DWORD nTimeoutMs) {
+bool RunTest::RunAgainst(RecordingSession& session, unsigned short nPort, DWORD nTimeoutMs, int nConnections) {
     session.SetProduct(m_strProduct.c_str());
+    session.SetListener(this);
+    session.StartRunThread("127.0.0.1", nPort, nConnections);
+    return WaitForRunEnd(nTimeoutMs);
+}
+
+bool RunTest::WaitForRunEnd(DWORD nTimeoutMs) {
     DWORD start = GetTickCount();
-    session.StartRunThread("127.0.0.1", nPort);
     for (;;) {
         DWORD elapsed = GetTickCount() - start;
         if (elapsed >= nTimeoutMs) return false;

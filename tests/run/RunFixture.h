@@ -29,13 +29,21 @@ private:
     std::vector<StatusEvent> m_events;
 };
 
-class RunTest : public ::testing::Test {
+class RunTest : public ::testing::Test, public UpdateListener {
+public:
+    void OnAreaChanged(UpdateArea) override {}
+    // The window's part: the run's end closes it with OK.
+    void OnRunEnded() override { PostMessageA(m_hWnd, WM_COMMAND, IDOK, 0); }
+
 protected:
     void SetUp() override;
     void TearDown() override;
 
     // Starts a run of the test's product and waits for its closing post.
-    bool RunAgainst(RecordingSession& session, unsigned short nPort, DWORD nTimeoutMs = 60000);
+    bool RunAgainst(RecordingSession& session, unsigned short nPort, DWORD nTimeoutMs = 60000,
+                    int nConnections = DEFAULT_CONNECTIONS);
+    // Waits for the closing post of a run already started.
+    bool WaitForRunEnd(DWORD nTimeoutMs);
     // Every file and folder below the program folder but the test program.
     void CleanProgramFolder();
 

@@ -25,6 +25,7 @@ const UINT_PTR kSafetyTimer = 2;
 class ProbeDialog : public UpdateDialog {
 public:
     std::function<void(ProbeDialog&)> m_probe;
+    ProgressSnapshot m_progress;  // what the face shows
     bool m_bCaptionDrag = false;
     LPARAM m_nDragPoint = 0;
 
@@ -56,6 +57,7 @@ protected:
         }
         return UpdateDialog::OnMessage(nMsg, wParam, lParam, pResult);
     }
+    ProgressSnapshot CurrentProgress() const override { return m_progress; }
 };
 
 class UpdateDialogTest : public ::testing::Test {
@@ -126,9 +128,9 @@ TEST_F(UpdateDialogTest, OpensSizedToItsBackgroundWithTheButtonTopRight) {
 
 TEST_F(UpdateDialogTest, PaintShowsBackgroundBarsAndButton) {
     ProbeDialog dialog;
+    dialog.m_progress.nFileProgress = 5000;
+    dialog.m_progress.nTotalProgress = 10000;
     dialog.m_probe = [](ProbeDialog& d) {
-        g_updateSession.m_nFileProgress = 5000;
-        g_updateSession.m_nTotalProgress = 10000;
         Canvas canvas(400, 300, RGB(1, 2, 3));
         Snapshot(d.m_hWnd, canvas, 400, 300);
         int y = g_nFileBarTop + 8;
@@ -140,7 +142,6 @@ TEST_F(UpdateDialogTest, PaintShowsBackgroundBarsAndButton) {
         PostMessageA(d.m_hWnd, WM_COMMAND, IDOK, 0);
     };
     EXPECT_EQ(IDOK, Run(dialog, "skin400\\"));
-    g_updateSession.m_nFileProgress = 10000;
 }
 
 TEST_F(UpdateDialogTest, ClosesWithOkOnClickOrEnterAndCancelOnEsc) {

@@ -1,0 +1,100 @@
+// The run's transfer slots against the tests' nginx: one slot is the
+// sequential run to the event, eight install a nested release exactly and
+// keep a failed entry to itself.
+#include "run/RunFixture.h"
+
+#include <shlwapi.h>
+
+#include <algorithm>
+
+#include "res/Texts.h"
+#include "support/Processes.h"
+#include "support/Releases.h"
+#include "update/Checksum.h"
+
+using namespace testing_support;
+
+namespace {
+
+std::vector<std::string> RequestPaths(const std::vector<LoggedRequest>& log) {
+    std::vector<std::string> paths;
+    for (const LoggedRequest& r : log) paths.push_back(r.strPath);
+    return paths;
+}
+
+TEST_F(RunTest, OneSlotIsTheSequentialRunRequestForRequestAndEventForEvent) {
+    ASSERT_TRUE(PublishRelease(m_strProduct, {{"a.dll", "aa"}, {"d/", ""}, {"d/b.dat", "bbb"}, {"d/e/", ""},
+                                              {"d/e/c.txt", "c"}}));
+    size_t before = NginxRequests().size();
+    RecordingSession session;
+    ASSERT_TRUE(RunAgainst(session, NginxPort(), 60000, 1));
+
+    // What the sequential run does, entry by entry in the work list's order.
+    const std::string list = "UpdateINI/" + m_strProduct + "/files.ini";
+    std::vector<StatusEvent> expected = {{STATUS_TEXT, TEXT_CONNECTING, 0}, {FETCH_BEGIN, list, 0},
+                                         {FETCH_END, list, 0}, {STATUS_TEXT, TEXT_STARTING, 0}};
+    std::vector<std::string> requests = {"/kroupdate/" + m_strProduct + "/filelist.list"};
+    const int nCount = static_cast<int>(g_updateList.size());
+    ASSERT_EQ(nCount, 5);
+    int nDone = 0;
+    for (const FileEntry& e : g_updateList) {
+        if (e.m_nKind == ENTRY_FILE) {
+            bool bRoot = e.m_strDir == "/";
+            std::string local = bRoot ? e.m_strName : e.m_strDir + "\\" + e.m_strName;
+            std::string url = bRoot ? e.m_strName : e.m_strDir + "/" + e.m_strName;
+            std::replace(url.begin(), url.end(), '\\', '/');
+            requests.push_back("/kroupdate/" + m_strProduct + "/release/" + url);
+            // Small files: the only progress report is the last one, 10000.
+            expected.push_back({FETCH_BEGIN, local, nDone * 10000 / nCount});
+            expected.push_back({FETCH_END, local, nDone * 10000 / nCount + 10000 / nCount});
+        }
+        ++nDone;
+    }
+    expected.push_back({STATUS_TEXT, TEXT_DONE, 10000});
+    std::vector<StatusEvent> events = session.Events();
+    ASSERT_EQ(events.size(), expected.size());
+    for (size_t i = 0; i < events.size(); ++i) {
+        EXPECT_EQ(events[i].nKind, expected[i].nKind) << "event " << i;
+        EXPECT_EQ(events[i].strText, expected[i].strText) << "event " << i;
+        EXPECT_EQ(events[i].nTotalProgress, expected[i].nTotalProgress) << "event " << i << " " << events[i].strText;
+    }
+    EXPECT_EQ(RequestPaths(NginxRequestsAfter(before, requests.size())), requests);
+}
+
+TEST_F(RunTest, EightSlotsInstallANestedReleaseExactlyAndKeepFailuresToTheirEntry) {
+    ReleaseFiles release;
+    for (int d = 0; d < 6; ++d) {
+        std::string folder = "lvl" + std::to_string(d) + "/sub" + std::to_string(d) + "/";
+        for (int f = 0; f < 8; ++f)
+            release[folder + "f" + std::to_string(f) + ".dat"] = std::string(1000 + 997 * (d * 8 + f), char('a' + f));
+    }
+    release["empty/"] = "";
+    release["lvl2/sub2/missing.dat"] = "gone from the server";
+    release["lvl4/sub4/altered.dat"] = "as listed";
+    ASSERT_TRUE(PublishRelease(m_strProduct, release));
+    ASSERT_TRUE(DeleteFileA(SiteFilePath(m_strProduct, "lvl2/sub2/missing.dat").c_str()));
+    ASSERT_TRUE(WriteWholeFile(SiteFilePath(m_strProduct, "lvl4/sub4/altered.dat"), "not as listed"));
+
+    RecordingSession session;
+    ASSERT_TRUE(RunAgainst(session, NginxPort(), 60000, 8));
+    EXPECT_EQ(g_bRunResult, 1);
+    EXPECT_EQ(session.GetStatus(), TEXT_FILE_FAILED);
+    ProgressSnapshot snap = session.Snapshot();
+    EXPECT_EQ(snap.nFileIndex, snap.nFileCount - 2) << "only the two failed entries are not counted";
+    for (const auto& f : release) {
+        std::string path = m_strProgramDir + f.first;
+        std::replace(path.begin(), path.end(), '/', '\\');
+        if (f.first.back() == '/') {
+            EXPECT_TRUE(PathIsDirectoryA(path.c_str())) << f.first;
+        } else if (f.first.find("missing") != std::string::npos || f.first.find("altered") != std::string::npos) {
+            EXPECT_FALSE(PathFileExistsA(path.c_str())) << f.first;
+        } else {
+            EXPECT_EQ(FileChecksum(path.c_str(), -1), ChecksumUpdate(ChecksumStart(), f.second.data(), f.second.size()))
+                << f.first;
+        }
+    }
+    for (const std::string& name : ListFolder(m_strProgramDir + "lvl4\\sub4\\"))
+        EXPECT_EQ(name.find(".part"), std::string::npos) << "left behind: " << name;
+}
+
+}  // namespace

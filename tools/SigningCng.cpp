@@ -1,0 +1,102 @@
+// publish.exe's cryptography on CNG; the PEM forms come from tools/KeyPem.
+#include "tools/Signing.h"
+
+#include <windows.h>
+#include <bcrypt.h>
+
+#include <cstring>
+
+#include "framework/EcdsaP256.h"
+#include "framework/Sha256.h"
+#include "tools/KeyPem.h"
+
+namespace {
+
+// The blob CNG imports and exports: header, X, Y, then d for a private key.
+struct EccBlob {
+    BCRYPT_ECCKEY_BLOB header;
+    unsigned char xy[SIGN_PUBLIC_BYTES];
+    unsigned char d[KEY_PRIVATE_BYTES];
+};
+
+class EcdsaAlgorithm {
+public:
+    EcdsaAlgorithm() {
+        if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&m_hAlg, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0)))
+            m_hAlg = nullptr;
+    }
+    ~EcdsaAlgorithm() {
+        if (m_hKey) BCryptDestroyKey(m_hKey);
+        if (m_hAlg) BCryptCloseAlgorithmProvider(m_hAlg, 0);
+    }
+    EcdsaAlgorithm(const EcdsaAlgorithm&) = delete;
+    EcdsaAlgorithm& operator=(const EcdsaAlgorithm&) = delete;
+
+    bool Generate() {
+        return m_hAlg && BCRYPT_SUCCESS(BCryptGenerateKeyPair(m_hAlg, &m_hKey, 256, 0)) &&
+               BCRYPT_SUCCESS(BCryptFinalizeKeyPair(m_hKey, 0));
+    }
+    bool Export(EccBlob& blob) {
+        ULONG cb = 0;
+        return BCRYPT_SUCCESS(BCryptExportKey(m_hKey, nullptr, BCRYPT_ECCPRIVATE_BLOB,
+                                              reinterpret_cast<PUCHAR>(&blob), sizeof blob, &cb, 0)) &&
+               cb == sizeof blob && blob.header.dwMagic == BCRYPT_ECDSA_PRIVATE_P256_MAGIC;
+    }
+    bool Import(EccBlob& blob) {
+        return m_hAlg && BCRYPT_SUCCESS(BCryptImportKeyPair(m_hAlg, nullptr, BCRYPT_ECCPRIVATE_BLOB, &m_hKey,
+                                                            reinterpret_cast<PUCHAR>(&blob), sizeof blob, 0));
+    }
+    bool Sign(unsigned char digest[SIGN_DIGEST_BYTES], unsigned char sig[SIGN_SIGNATURE_BYTES]) {
+        ULONG cb = 0;
+        return BCRYPT_SUCCESS(BCryptSignHash(m_hKey, nullptr, digest, SIGN_DIGEST_BYTES, sig, SIGN_SIGNATURE_BYTES,
+                                             &cb, 0)) &&
+               cb == SIGN_SIGNATURE_BYTES;
+    }
+
+private:
+    BCRYPT_ALG_HANDLE m_hAlg = nullptr;
+    BCRYPT_KEY_HANDLE m_hKey = nullptr;
+};
+
+}  // namespace
+
+bool CreateKeyPairPem(std::string& strPrivatePem, std::string& strPublicPem, std::string& strError) {
+    EcdsaAlgorithm alg;
+    EccBlob blob;
+    if (!alg.Generate() || !alg.Export(blob)) {
+        strError = "CNG could not make a P-256 key";
+        return false;
+    }
+    strPrivatePem = PrivateKeyPem(blob.d, blob.xy);
+    strPublicPem = PublicKeyPem(blob.xy);
+    SecureZeroMemory(&blob, sizeof blob);
+    return true;
+}
+
+bool SignMessagePem(const std::string& strPrivatePem, const void* pMessage, size_t nSize,
+                    unsigned char sig[SIGN_SIGNATURE_BYTES], unsigned char xy[SIGN_PUBLIC_BYTES],
+                    std::string& strError) {
+    EccBlob blob;
+    blob.header.dwMagic = BCRYPT_ECDSA_PRIVATE_P256_MAGIC;
+    blob.header.cbKey = KEY_PRIVATE_BYTES;
+    if (!ReadPrivateKeyPem(strPrivatePem, blob.d, blob.xy, strError)) return false;
+    memcpy(xy, blob.xy, SIGN_PUBLIC_BYTES);
+    EcdsaAlgorithm alg;
+    unsigned char digest[SIGN_DIGEST_BYTES];
+    bool bOk = alg.Import(blob) && fw::BytesSha256(pMessage, nSize, digest) && alg.Sign(digest, sig);
+    SecureZeroMemory(&blob, sizeof blob);
+    if (!bOk) strError = "CNG could not sign with the key";
+    return bOk;
+}
+
+bool VerifyMessageRaw(const unsigned char xy[SIGN_PUBLIC_BYTES], const void* pMessage, size_t nSize,
+                      const unsigned char sig[SIGN_SIGNATURE_BYTES]) {
+    return fw::EcdsaP256VerifyMessage(xy, pMessage, nSize, sig);
+}
+
+bool Sha256OfFile(const std::string& strPath, unsigned char digest[SIGN_DIGEST_BYTES], uint64_t& nSize) {
+    unsigned long long n = 0;
+    if (!fw::FileSha256(strPath.c_str(), digest, &n)) return false;
+    nSize = n;
+    return true;
+}

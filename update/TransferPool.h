@@ -1,0 +1,47 @@
+// Worker threads that live as long as a run and take its transfers one at a
+// time each, in the order they are handed in. A slot is a worker; a job learns
+// which slot runs it, so that it uses that slot's fetcher and connection.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class TransferPool {
+public:
+    using Job = std::function<void(int nSlot)>;
+
+    // bCancel is the run's cancel flag: a set flag ends every wait of the pool.
+    explicit TransferPool(const std::atomic<bool>& bCancel) : m_bCancel(bCancel) {}
+    ~TransferPool() { Stop(); }
+    TransferPool(const TransferPool&) = delete;
+    TransferPool& operator=(const TransferPool&) = delete;
+
+    // Starts nSlots workers; false when not one could start.
+    bool Start(int nSlots);
+    // Waits until a slot is free; false when the run was cancelled first.
+    bool WaitForSlot();
+    // Waits for a free slot and hands the job to it; false when cancelled.
+    bool Submit(Job job);
+    // Waits until every job handed in has ended (also after a cancel).
+    void WaitIdle();
+    // Lets the workers end once their jobs are done and joins them.
+    void Stop();
+
+private:
+    void Work(int nSlot);
+    bool WaitForSlotLocked(std::unique_lock<std::mutex>& lock);
+
+    const std::atomic<bool>& m_bCancel;
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    std::deque<Job> m_jobs;
+    int m_nSlots = 0;
+    int m_nBusy = 0;  // jobs queued or running
+    bool m_bStopping = false;
+    std::vector<std::thread> m_workers;
+};

@@ -1,0 +1,39 @@
+// What the update run tells the window: which of its areas changed, and that
+// the run is over. The window implements it; the engine knows nothing else
+// of the window. No Windows header.
+#pragma once
+
+#include <string>
+
+// The parts of the window a change concerns.
+enum UpdateArea {
+    AREA_FILE_BAR,    // current-file bar and its percentage
+    AREA_TOTAL_BAR,   // total bar
+    AREA_COUNTS,      // counts-and-speed line and total percentage
+    AREA_STATUS,      // status line
+    AREA_DONE,        // end of a run that handled entries
+    AREA_DONE_EMPTY,  // end of a run whose work list was empty
+};
+
+// The numbers one paint shows, taken at once so that bars and texts agree.
+// Before any run both bars are full.
+struct ProgressSnapshot {
+    int nFileProgress = 10000;  // ten-thousandths
+    int nTotalProgress = 10000;
+    int nFileIndex = 0;
+    int nFileCount = 0;
+    unsigned long nSpeed = 0;     // bytes per second, the whole line
+    unsigned long nFileSize = 0;  // bytes
+    std::string strStatus;
+};
+
+class UpdateListener {
+public:
+    // Called on the run's threads: must return at once (ask for a repaint, post).
+    virtual void OnAreaChanged(UpdateArea area) = 0;
+    // The run has ended and stored its result: the window may close with OK.
+    virtual void OnRunEnded() = 0;
+
+protected:
+    ~UpdateListener() = default;
+};
