@@ -111,7 +111,7 @@ int RunPublish(const CommandLine& line) {
     };
     if (SigningRequested(signing)) {
         std::string strPreviousSig = DiskJoin(site.m_strLive, "filelist.sig");
-        options.m_beforeSwitch = [&](const std::string& strReleaseDir, std::string& strWhy) {
+        options.m_beforeSwitch = [&, strPreviousSig](const std::string& strReleaseDir, std::string& strWhy) {
             return SignReleaseFolder(strReleaseDir, strPreviousSig, strProduct, scan.m_entries, signing,
                                      static_cast<uint64_t>(time(nullptr)), strWhy);
         };

@@ -1,5 +1,5 @@
 // The shipped program installs what the native publisher made of UTF-8 names:
-// publish_utf8.sh published product 8 into the tests' nginx site before this runs.
+// publish_utf8.sh published product 61 into the tests' nginx site before this runs.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -23,12 +23,12 @@ TEST(Utf8Release, AChineseFileInAChineseFolderInstalls) {
     ASSERT_TRUE(WriteWholeFile(strDir + "update.ini", szIni));
 
     ChildProcess updater;
-    ASSERT_TRUE(updater.Start("\"" + strDir + "selfrenew.exe\" 8,1", strDir));
+    ASSERT_TRUE(updater.Start("\"" + strDir + "selfrenew.exe\" 61,1", strDir));
     // 中文目录\中文文件.txt in GBK, the program's code page; its bytes as published (UTF-8 text).
     const std::string strFile = strDir + "\xD6\xD0\xCE\xC4\xC4\xBF\xC2\xBC\\\xD6\xD0\xCE\xC4\xCE\xC4\xBC\xFE.txt";
     const std::string strBody = "\xE4\xB8\xAD\xE6\x96\x87\xE5\x86\x85\xE5\xAE\xB9\n";
     EXPECT_TRUE(WaitUntil([&] { return ReadWholeFile(strFile) == strBody; }, 60000));
     EXPECT_EQ("plain\n", ReadWholeFile(strDir + "readme.txt"));
-    std::string strTitle = BuildInstanceTitle("8,1").strTitle;
+    std::string strTitle = BuildInstanceTitle("61,1").strTitle;
     EXPECT_TRUE(WaitUntil([&] { return FindWindowByCaption(strTitle) == nullptr; }, 60000));
 }
