@@ -94,7 +94,7 @@ protected:
 TEST_F(PublishSite, HelpListsEveryCommand) {
     RunResult help = Publish("--help");
     EXPECT_EQ(0, help.m_nStatus);
-    for (const char* psz : {"publish [--keep N]", "publish check ", "publish rollback ", "--dry-run", "--parallel"})
+    for (const char* psz : {"publish [--keep N]", "publish check ", "publish rollback ", "publish keygen ", "--key ", "--dry-run", "--parallel"})
         EXPECT_TRUE(Has(help, psz)) << psz;
 }
 
