@@ -20,16 +20,22 @@ public:
     virtual bool Write(const char* p, DWORD n) = 0;
 };
 
+// What the reads of one thread moved, kept per thread so none is shared.
+struct ReadCounts {
+    unsigned long long m_nReads = 0;
+    unsigned long long m_nBytes = 0;
+};
+
+// One connect handle; Get may run on several threads at once.
 class PeerConnection {
 public:
     // pszVersion null: WinINet's default (HTTP/1.1); "HTTP/1.0" as the updater asks.
-    bool Open(const char* pszHost, unsigned short nPort, const char* pszVersion = nullptr);
+    // nMaxConns > 0 raises WinINet's per-server connection limit to it.
+    bool Open(const char* pszHost, unsigned short nPort, const char* pszVersion = nullptr, DWORD nMaxConns = 0);
     // Each read asks only for what InternetQueryDataAvailable reports, as the updater does.
     void AskAvailableOnly() { m_bAskAvailable = true; }
-    unsigned long long m_nReads = 0;
-    unsigned long long m_nBytes = 0;
     // One GET; true for status 200 and a body the sink took whole.
-    bool Get(const std::string& strPath, BodySink& sink, char* pBuffer);
+    bool Get(const std::string& strPath, BodySink& sink, char* pBuffer, ReadCounts& counts);
 
 private:
     fw::InternetHandle m_root;

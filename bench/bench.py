@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The update benchmark: the real updater under Wine against nginx on
 127.0.0.1, side by side with curl and our minimal WinINet loop on the same
-files. Started by bench/run.sh, which builds and brings up Wine and Xvfb."""
+files, on loopback and on emulated players' lines (bench/line.py). Started by
+bench/run.sh, which builds and brings up Wine and Xvfb."""
 import argparse
 import ctypes
 import os
@@ -14,13 +15,14 @@ import sys
 import threading
 import time
 
+import line
+
 PRODUCT = "Hollo"
 LIST_URL = "/kroupdate/%s/filelist.list" % PRODUCT
 RELEASE_URL = "/kroupdate/%s/release/" % PRODUCT
 PAUSE_AFTER_LAST_ENTRY = 1.0  # the run's deliberate pause once files were fetched
 RUN_TIMEOUT = 300
-# wininet_peer options that take on the updater's request form.
-UPDATER_ALIKE = ("--http10", "--thread-per-file", "--flush")
+CURL_PARALLEL = ("--parallel", "--parallel-immediate", "--parallel-max", "8")
 
 
 def winpath(path):
@@ -217,7 +219,8 @@ class Bench:
         shutil.copy(os.path.join(self.args.bin, "selfrenew.exe"), os.path.join(self.prog, "Selfrenew.kro"))
         shutil.copytree(os.path.join(self.args.bin, "UpdateRes"), os.path.join(self.prog, "UpdateRes"))
         with open(os.path.join(self.prog, "update.ini"), "w") as f:
-            f.write("1;1;bench;127.0.0.1;%d\n" % self.nginx.port)
+            # The sixth field: the number of parallel transfers (older clients read five).
+            f.write("1;1;bench;127.0.0.1;%d;%d\n" % (self.nginx.port, self.args.transfers))
 
     def watch(self):
         folders = sorted({os.path.join(self.prog, os.path.dirname(p)) for p in self.files})
@@ -269,22 +272,22 @@ class Bench:
                 f.write('url = "http://127.0.0.1:%d%s"\noutput = "%s%s"\n' % (self.nginx.port, p, out, p))
         mark = self.nginx.mark()
         watcher = self.peer_watch(out)
-        run_measured(["curl", "-s", "--fail", "--create-dirs", "-K", cfg], self.work, self.env)
+        run_measured(["curl", "-s", "--no-progress-meter", "--fail", "--create-dirs"] + list(CURL_PARALLEL) + ["-K", cfg], self.work, self.env)
         if watcher:
             watcher.close()
         log = self.nginx.since(mark)
         shutil.rmtree(out, ignore_errors=True)
         return self.measure(log, watcher)
 
-    def run_wininet(self, paths, options=(), whole=False):
+    def run_wininet(self, paths, whole=False):
         out = self.peer_dir("wininet")
         lst = os.path.join(self.work, "urls.txt")
         with open(lst, "w") as f:
             f.write("\n".join(paths) + "\n")
         mark = self.nginx.mark()
         watcher = self.peer_watch(out)
-        cmd = ["wine", os.path.join(self.args.peers, "wininet_peer.exe")] + list(options) + [
-            "127.0.0.1", str(self.nginx.port), winpath(lst), winpath(out)]
+        cmd = ["wine", os.path.join(self.args.peers, "wininet_peer.exe"), "--threads", str(self.args.transfers),
+               "127.0.0.1", str(self.nginx.port), winpath(lst), winpath(out)]
         _, rc, _, said = run_measured(cmd, self.work, self.env)
         if watcher:
             watcher.close()
@@ -345,15 +348,14 @@ class Bench:
         paths = [e[0] for e in log]
         curl = self.best(self.run_curl, paths)
         wininet = self.best(self.run_wininet, paths)
-        alike = self.best(self.run_wininet, paths, UPDATER_ALIKE)
         self.rows.append(Row(self.name, "fresh install", len(log), measured, wall, wall - PAUSE_AFTER_LAST_ENTRY,
-                             wininet, alike, curl, self.target_for_transfer()))
+                             wininet, curl, self.target_for_transfer()))
 
     def nothing(self):
         wall, log, measured = self.best_run(lambda: None, watch=True)
         peer = self.best(self.run_check_peer)
-        self.rows.append(Row(self.name, "nothing to do", len(log), measured, wall, wall, peer, None, None,
-                             ("list check", 1.5)))
+        self.rows.append(Row(self.name, "nothing to do", len(log), measured, wall, wall, peer, None,
+                             ("list check", 1.3)))
         return peer
 
     def changed(self, check_peer):
@@ -364,10 +366,9 @@ class Bench:
         fetched = [p for p in paths if p != LIST_URL]
         curl = self.best(self.run_curl, paths)
         # The peer: the list check plus the fetch of the changed files.
-        wininet = check_peer + self.best(self.run_wininet, fetched, (), True)
-        alike = check_peer + self.best(self.run_wininet, fetched, UPDATER_ALIKE, True)
+        wininet = check_peer + self.best(self.run_wininet, fetched, True)
         self.rows.append(Row(self.name, "1%% changed (%d)" % len(picked), len(log), measured, wall,
-                             wall - PAUSE_AFTER_LAST_ENTRY, wininet, alike, curl, None))
+                             wall - PAUSE_AFTER_LAST_ENTRY, wininet, curl, None))
 
     def change_local_files(self, picked):
         """Changes a few bytes in each picked local copy."""
@@ -379,7 +380,7 @@ class Bench:
                 f.write(bytes(b ^ 0x5A for b in data))
 
     def target_for_transfer(self):
-        return ("transfer", 1.3) if len(self.files) > 1 else ("throughput", 1 / 0.9)
+        return ("transfer", 1.2) if len(self.files) > 1 else ("throughput", 1 / 0.9)
 
 
 def check_span(log, watcher):
@@ -391,40 +392,46 @@ def check_span(log, watcher):
 
 
 class Row:
-    def __init__(self, release, scenario, requests, measured, wall, wall_net, peer, alike, curl, target):
+    def __init__(self, release, scenario, requests, measured, wall, wall_net, peer, curl, target):
         self.release, self.scenario, self.requests = release, scenario, requests
         self.measured, self.wall, self.wall_net = measured, wall, wall_net
-        self.peer, self.alike, self.curl, self.target = peer, alike, curl, target
+        self.peer, self.curl, self.target = peer, curl, target
 
     def ratio(self):
         return self.measured / self.peer if self.peer else float("nan")
 
 
-def print_table(rows, peak_kib, sampled, out):
-    head = ("| release | run | requests | updater s | whole run s | run less pause s | WinINet loop s | "
-            "updater / loop | target | met | loop as updater asks s | updater / that | curl s |")
-    lines = [head, "|" + "---|" * 13]
+def print_table(rows, game, peak_kib, sampled, args):
+    lines = []
+    if game:
+        lines += line.format_table(game, args.transfers) + [""]
+    if rows:
+        lines += ["Loopback; the WinINet loop runs %d threads, curl 8 connections." % args.transfers, "",
+                  "| release | run | requests | updater s | whole run s | run less pause s | WinINet loop x%d s | "
+                  "updater / loop | target | met | curl x8 s |" % args.transfers, "|" + "---|" * 11]
     for r in rows:
         target, met = "-", "-"
         if r.target:
             target = "<= %.2fx (%s)" % (r.target[1], r.target[0])
             met = "yes" if r.ratio() <= r.target[1] else "NO"
-        alike = ("%.3f" % r.alike, "%.2fx" % (r.measured / r.alike)) if r.alike else ("-", "-")
         curl = "%.3f" % r.curl if r.curl is not None else "-"
-        lines.append("| %s | %s | %d | %.3f | %.2f | %.2f | %.3f | %.2fx | %s | %s | %s | %s | %s |" % (
+        lines.append("| %s | %s | %d | %.3f | %.2f | %.2f | %.3f | %.2fx | %s | %s | %s |" % (
             r.release, r.scenario, r.requests, r.measured, r.wall, r.wall_net, r.peer, r.ratio(), target, met,
-            alike[0], alike[1], curl))
+            curl))
     lines.append("")
     for r in rows:
         if r.target and r.target[0] == "throughput":
             lines.append("200 MB response: updater %.0f MB/s, WinINet loop %.0f MB/s (%.2fx, target >= 0.90x)" % (
                 200 / r.measured, 200 / r.peer, r.peer / r.measured))
-    lines.append("Peak resident memory of the updater's process (VmHWM): %.1f MB (target < 64 MB: %s)" % (
-        peak_kib / 1024.0, "yes" if peak_kib < 64 * 1024 else "NO"))
-    lines.append("Sampled process: %s" % sampled)
+    if args.no_wine:
+        lines.append("Wine did not start on this machine: the updater and the WinINet loop were not run.")
+    else:
+        lines.append("Peak resident memory of the updater's process (VmHWM): %.1f MB (target < 64 MB: %s)" % (
+            peak_kib / 1024.0, "yes" if peak_kib < 64 * 1024 else "NO"))
+        lines.append("Sampled process: %s" % sampled)
     text = "\n".join(lines)
     print(text)
-    with open(out, "w") as f:
+    with open(os.path.join(args.work, "table.md"), "w") as f:
         f.write(text + "\n")
 
 
@@ -461,20 +468,40 @@ def main():
     ap.add_argument("--peers", required=True, help="folder of wininet_peer.exe and check_peer.exe")
     ap.add_argument("--publisher", required=True)
     ap.add_argument("--nginx", required=True)
-    ap.add_argument("--repeat", type=int, default=3, help="runs of each peer, the best counts")
+    ap.add_argument("--repeat", type=int, default=2, help="runs of each client on loopback, the best counts")
     ap.add_argument("--keep", action="store_true", help="keep sites and program folders")
-    ap.add_argument("--only", choices=["small", "big"])
+    ap.add_argument("--only", choices=["small", "big", "line"], help="line: the game-shaped release only")
+    ap.add_argument("--lines", default="30,100,loopback",
+                    help="for the game-shaped release: 30 (ms, 100 Mbit/s), 100 (ms, 20 Mbit/s), loopback")
+    ap.add_argument("--line-repeat", type=int, default=1, help="runs of each client per line, the best counts")
+    ap.add_argument("--transfers", type=int, default=8,
+                    help="parallel transfers: update.ini's sixth field and the WinINet loop's threads")
+    ap.add_argument("--no-wine", action="store_true", help="only the native clients (curl, the line's limit)")
     args = ap.parse_args()
+    args.lines = [n for n in args.lines.split(",") if n]
+    bad = [n for n in args.lines if n not in line.LINES and n != "loopback"]
+    if bad:
+        ap.error("unknown line %s" % bad[0])
     os.makedirs(args.work, exist_ok=True)
-    rows, peak, sampled = [], 0, ""
+    rows, peak, sampled, game = [], 0, "", None
+    if not args.only or args.only == "line":
+        t0 = time.time()
+        game = line.bench_game(args)
+        print("game-shaped release: %.0f s" % (time.time() - t0), flush=True)
+        peak, sampled = game.peak, game.sampled
     for name, maker in (("small", make_small), ("big", make_big)):
         if args.only and args.only != name:
             continue
+        if args.no_wine:
+            print("%s: skipped, it compares the updater with the WinINet loop (no Wine)" % name)
+            continue
+        t0 = time.time()
         b = bench_release(args, name, maker)
+        print("%s: %.0f s" % (name, time.time() - t0), flush=True)
         rows += b.rows
         peak = max(peak, b.peak)
-        sampled = b.sampled
-    print_table(rows, peak, sampled, os.path.join(args.work, "table.md"))
+        sampled = b.sampled or sampled
+    print_table(rows, game, peak, sampled, args)
 
 
 if __name__ == "__main__":

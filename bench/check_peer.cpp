@@ -56,8 +56,9 @@ int main(int argc, char** argv) {
     double t0 = bench::NowMs();
     bench::PeerConnection connection;
     MemorySink list;
+    bench::ReadCounts counts;
     if (!connection.Open(argv[1], static_cast<unsigned short>(atoi(argv[2]))) ||
-        !connection.Get(argv[3], list, buffer.get()))
+        !connection.Get(argv[3], list, buffer.get(), counts))
         return 1;
     int nFiles = 0;
     int nDiffer = CheckListed(list.m_strData, std::string(argv[4]) + "\\", nFiles);

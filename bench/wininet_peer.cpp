@@ -1,7 +1,11 @@
 // The floor of the platform layer: fetches every URL path of a list file
-// (one per line) over one WinINet connection with a 256 KiB buffer into
-// <out-dir>\<path>, folders created on the way. Prints its own time.
-//   wininet_peer [--http10] [--thread-per-file] [--ask-available] [--flush] <host> <port> <url-list> <out-dir>
+// (one per line) through one WinINet connect handle with a 256 KiB buffer
+// into <out-dir>\<path>, folders created on the way. Prints its own time.
+//   wininet_peer [--threads N] [--http10] [--thread-per-file] [--ask-available] [--flush]
+//                <host> <port> <url-list> <out-dir>
+// --threads N: N threads take the paths in list order, each its next one as it
+// finishes the last, over HTTP/1.1 keep-alive with the per-server connection
+// limit raised to N: the plain loop with the updater's number of transfers.
 // The options take on one trait of the updater each, to show what it costs:
 // its HTTP/1.0 requests, its worker thread per file, its reads sized by
 // InternetQueryDataAvailable, and its flush of each file before it is closed.
@@ -57,6 +61,7 @@ void MakeParents(const std::string& strFile, std::string& strLastDir) {
 
 struct Options {
     const char* pszVersion = nullptr;
+    int nThreads = 0;
     bool bThreadPerFile = false;
     bool bAskAvailable = false;
     bool bFlush = false;
@@ -67,13 +72,22 @@ struct FetchJob {
     const std::string* pPath;
     const std::string* pFile;
     char* pBuffer;
+    bench::ReadCounts* pCounts;
     bool bFlush;
     bool bOk;
 };
 
 void RunJob(FetchJob& job) {
     FileSink sink(CreateFileA(job.pFile->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    job.bOk = sink.IsValid() && job.pConnection->Get(*job.pPath, sink, job.pBuffer) && (!job.bFlush || sink.Flush());
+    job.bOk = sink.IsValid() && job.pConnection->Get(*job.pPath, sink, job.pBuffer, *job.pCounts) &&
+              (!job.bFlush || sink.Flush());
+}
+
+std::string LocalFile(const std::string& strOut, const std::string& strPath) {
+    std::string strFile = strOut + "\\" + strPath.substr(1);
+    for (char& c : strFile)
+        if (c == '/') c = '\\';
+    return strFile;
 }
 
 DWORD WINAPI JobThreadProc(LPVOID pParam) {
@@ -92,41 +106,103 @@ bool Fetch(FetchJob& job, const Options& options) {
     return job.bOk;
 }
 
+// The work the threads of --threads share: the next path to take, what failed.
+struct SharedWork {
+    bench::PeerConnection* pConnection;
+    const std::vector<std::string>* pPaths;
+    const std::string* pOut;
+    bool bFlush;
+    volatile LONG nNext;
+    volatile LONG nFailed;
+};
+
+struct Worker {
+    SharedWork* pWork;
+    bench::ReadCounts counts;
+};
+
+DWORD WINAPI WorkerThreadProc(LPVOID pParam) {
+    Worker& worker = *static_cast<Worker*>(pParam);
+    SharedWork& work = *worker.pWork;
+    std::unique_ptr<char[]> buffer(new char[bench::kPeerBufferSize]);
+    std::string strLastDir;
+    for (;;) {
+        LONG nIndex = InterlockedIncrement(&work.nNext) - 1;
+        if (nIndex >= static_cast<LONG>(work.pPaths->size())) return 0;
+        const std::string& strPath = (*work.pPaths)[nIndex];
+        std::string strFile = LocalFile(*work.pOut, strPath);
+        MakeParents(strFile, strLastDir);
+        FetchJob job = {work.pConnection, &strPath, &strFile, buffer.get(), &worker.counts, work.bFlush, false};
+        RunJob(job);
+        if (!job.bOk) InterlockedIncrement(&work.nFailed);
+    }
+}
+
+// Runs the threads to their end; the counts of all of them land in counts.
+int FetchInThreads(SharedWork& work, int nThreads, bench::ReadCounts& counts) {
+    std::vector<Worker> workers(nThreads, Worker{&work, {}});
+    std::vector<fw::UniqueHandle> threads;
+    bool bStarted = true;
+    for (Worker& worker : workers) {
+        threads.emplace_back(CreateThread(nullptr, 0, WorkerThreadProc, &worker, 0, nullptr));
+        bStarted = bStarted && threads.back().IsValid();
+    }
+    // The threads that did start use workers: they must end before it goes.
+    for (fw::UniqueHandle& thread : threads)
+        if (thread.IsValid()) WaitForSingleObject(thread.Get(), INFINITE);
+    if (!bStarted) return -1;
+    for (const Worker& worker : workers) {
+        counts.m_nReads += worker.counts.m_nReads;
+        counts.m_nBytes += worker.counts.m_nBytes;
+    }
+    return work.nFailed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     Options options;
     int nArg = 1;
     for (; nArg < argc && argv[nArg][0] == '-'; ++nArg) {
-        if (strcmp(argv[nArg], "--http10") == 0) options.pszVersion = "HTTP/1.0";
+        if (strcmp(argv[nArg], "--threads") == 0 && nArg + 1 < argc) options.nThreads = atoi(argv[++nArg]);
+        else if (strcmp(argv[nArg], "--http10") == 0) options.pszVersion = "HTTP/1.0";
         else if (strcmp(argv[nArg], "--thread-per-file") == 0) options.bThreadPerFile = true;
         else if (strcmp(argv[nArg], "--ask-available") == 0) options.bAskAvailable = true;
         else if (strcmp(argv[nArg], "--flush") == 0) options.bFlush = true;
     }
     if (argc - nArg != 4) {
-        fprintf(stderr, "usage: wininet_peer [--http10] [--thread-per-file] [--ask-available] [--flush] "
+        fprintf(stderr, "usage: wininet_peer [--threads N] [--http10] [--thread-per-file] [--ask-available] [--flush] "
                 "<host> <port> <url-list> <out-dir>\n");
+        return 2;
+    }
+    if (options.nThreads < 0 || options.nThreads > 64) {
+        fprintf(stderr, "wininet_peer: --threads takes 1 to 64\n");
         return 2;
     }
     std::vector<std::string> paths = ReadLines(argv[nArg + 2]);
     std::unique_ptr<char[]> buffer(new char[bench::kPeerBufferSize]);
     double t0 = bench::NowMs();
     bench::PeerConnection connection;
-    if (!connection.Open(argv[nArg], static_cast<unsigned short>(atoi(argv[nArg + 1])), options.pszVersion))
+    if (!connection.Open(argv[nArg], static_cast<unsigned short>(atoi(argv[nArg + 1])), options.pszVersion,
+                         static_cast<DWORD>(options.nThreads)))
         return 1;
     if (options.bAskAvailable) connection.AskAvailableOnly();
     std::string strOut = argv[nArg + 3], strLastDir;
+    bench::ReadCounts counts;
     int nFailed = 0;
-    for (const std::string& strPath : paths) {
-        std::string strFile = strOut + "\\" + strPath.substr(1);
-        for (char& c : strFile)
-            if (c == '/') c = '\\';
-        MakeParents(strFile, strLastDir);
-        FetchJob job = {&connection, &strPath, &strFile, buffer.get(), options.bFlush, false};
-        if (!Fetch(job, options)) ++nFailed;
+    if (options.nThreads > 0) {
+        SharedWork work = {&connection, &paths, &strOut, options.bFlush, 0, 0};
+        nFailed = FetchInThreads(work, options.nThreads, counts);
+    } else {
+        for (const std::string& strPath : paths) {
+            std::string strFile = LocalFile(strOut, strPath);
+            MakeParents(strFile, strLastDir);
+            FetchJob job = {&connection, &strPath, &strFile, buffer.get(), &counts, options.bFlush, false};
+            if (!Fetch(job, options)) ++nFailed;
+        }
     }
     printf("fetched %u files in %.1f ms, %d failed, %llu reads of %.0f bytes on average\n",
-           static_cast<unsigned>(paths.size()), bench::NowMs() - t0, nFailed, connection.m_nReads,
-           connection.m_nReads ? static_cast<double>(connection.m_nBytes) / connection.m_nReads : 0.0);
+           static_cast<unsigned>(paths.size()), bench::NowMs() - t0, nFailed, counts.m_nReads,
+           counts.m_nReads ? static_cast<double>(counts.m_nBytes) / counts.m_nReads : 0.0);
     return nFailed == 0 ? 0 : 1;
 }

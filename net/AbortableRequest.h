@@ -27,7 +27,10 @@ public:
     HINTERNET Handle() const { return m_hRequest.load(); }
     // Closes the request, if still open; safe from any thread, any number of times.
     void Close();
-    // Marks the transfer aborted and closes its request.
+    // Closes the request, if still open, on a thread of its own, so that the
+    // caller never waits for what the platform does with an unread body.
+    void Abandon();
+    // Marks the transfer aborted and lets its request go (as Abandon).
     void Abort();
     bool IsAborted() const { return m_bAborted.load(); }
     const std::atomic<bool>& AbortFlag() const { return m_bAborted; }

@@ -44,11 +44,14 @@ DWORD ReadSizeFor(HINTERNET hRequest, DWORD nReceived, DWORD dwBodyStart) {
     return net::NextReadSize(nAvailable, nReceived, nElapsedMs, kReadBufferSize);
 }
 
-// Closes the transfer's request on every way out of RunTransfer.
+// Closes the transfer's request on every way out of RunTransfer. A request
+// left before the end of its body is let go of on a thread of its own: Wine's
+// WinINet reads whatever a fast server still sends before it closes, which
+// from an endless body never ends.
 class RequestCloser {
 public:
     explicit RequestCloser(net::AbortableRequest& request) : m_request(request) {}
-    ~RequestCloser() { m_request.Close(); }
+    ~RequestCloser() { m_request.Abandon(); }
     RequestCloser(const RequestCloser&) = delete;
     RequestCloser& operator=(const RequestCloser&) = delete;
 
@@ -68,6 +71,23 @@ int QueryStatus(HINTERNET hRequest) {
         return 0;
     }
     return atoi(szStatus);
+}
+
+bool QueryNumberHeader(HINTERNET hRequest, DWORD dwInfo, uint32_t* pnValue) {
+    char szText[32] = {};
+    DWORD nLength = sizeof(szText);
+    DWORD dwIndex = 0;
+    return HttpQueryInfoA(hRequest, dwInfo, szText, &nLength, &dwIndex) && net::ParseContentLength(szText, pnValue);
+}
+
+// A header by its name (the buffer carries the name in, the value out).
+std::string QueryHeader(HINTERNET hRequest, const char* pszName) {
+    char szText[256] = {};
+    lstrcpynA(szText, pszName, sizeof(szText));
+    DWORD nLength = sizeof(szText) - 1;
+    DWORD dwIndex = 0;
+    if (!HttpQueryInfoA(hRequest, HTTP_QUERY_CUSTOM, szText, &nLength, &dwIndex)) return std::string();
+    return szText;
 }
 
 FetchResult ResultOfStatus(int nStatus) {
@@ -116,27 +136,45 @@ FetchResult HttpFetcher::Fetch(char* pszRequestPath, const char* pszLocalPath, B
 FetchResult HttpFetcher::RunTransfer(BodyCheck* pCheck) {
     OnStatus(FETCH_BEGIN, m_strLocalPath.c_str());
     RequestCloser closer(m_request);
-    DWORD nFileSize = 0;
-    FetchResult result = OpenChecked(&nFileSize, pCheck ? pCheck->MaxBytes() : UINT64_MAX);
-    if (result != FETCH_DONE) return result;
-    m_nFileSize = nFileSize;
+    net::PartFile part(m_strLocalPath);
+    std::string strValidator;
+    uint64_t nHave = part.Resumable(&strValidator);
+    Answer answer;
+    FetchResult result = OpenChecked(nHave, strValidator, pCheck ? pCheck->MaxBytes() : UINT64_MAX, &answer);
+    if (result != FETCH_DONE) {
+        // A transient failure may leave what arrived before for the next try.
+        if (nHave > 0 && (result == FETCH_FAILED || result == FETCH_CANCELLED)) part.Keep(strValidator);
+        else part.Discard();
+        return result;
+    }
+    m_nFileSize = answer.nTotal;
     m_nReceived = 0;
+    result = Receive(part, answer, pCheck);
+    bool bResumable = answer.nTotal >= kResumeMinBytes && !answer.strValidator.empty();
+    if ((result == FETCH_FAILED || result == FETCH_CANCELLED) && bResumable) part.Keep(answer.strValidator);
+    if (result != FETCH_DONE) return result;
+    if (!part.Commit(m_request.AbortFlag())) return FETCH_FAILED;
+    OnStatus(FETCH_END, m_strLocalPath.c_str());
+    return FETCH_DONE;
+}
 
-    // Nothing touches the disk before the status and the length have passed,
-    // nor when the announced body can't fit on it.
-    if (!net::PartFile::HasRoomFor(m_strLocalPath, nFileSize)) return FETCH_DISK_FULL;
-    net::PartFile part;
-    if (!part.Create(m_strLocalPath)) return FETCH_FAILED;
-    if (pCheck) pCheck->Begin();
-    result = ReceiveBody(m_request.Handle(), part, nFileSize, pCheck);
+// The body into the temporary file: appended to what a cut transfer kept, or
+// from the first byte. Nothing touches the disk when the body can't fit on it.
+FetchResult HttpFetcher::Receive(net::PartFile& part, const Answer& answer, BodyCheck* pCheck) {
+    if (!net::PartFile::HasRoomFor(m_strLocalPath, answer.nTotal - answer.nStart)) return FETCH_DISK_FULL;
+    if (!(answer.nStart > 0 ? part.Append() : part.Create())) return FETCH_FAILED;
+    if (pCheck) {
+        pCheck->Begin();
+        if (answer.nStart > 0 && !part.ReadExisting([pCheck](const void* p, size_t n) { pCheck->Update(p, n); }))
+            return FETCH_FAILED;
+    }
+    FetchResult result = ReceiveBody(m_request.Handle(), part, answer, pCheck);
     if (result != FETCH_DONE) return result;
     m_request.Close();
     if (pCheck && !pCheck->Accept()) {
         OutputDebugStringA("GetFile: the body failed its check");
         return FETCH_REJECTED;
     }
-    if (!part.Commit(m_request.AbortFlag())) return FETCH_FAILED;
-    OnStatus(FETCH_END, m_strLocalPath.c_str());
     return FETCH_DONE;
 }
 
@@ -158,20 +196,22 @@ HINTERNET HttpFetcher::OpenRequest(HINTERNET hConnect, const char* pszPath) {
 // Sends the request and follows at most kMaxRedirects redirects, each for this
 // request only: a redirect to another server gets a connection of its own, so
 // the run's later requests still go where the run sends them.
-FetchResult HttpFetcher::SendFollowingRedirects(HINTERNET* phRequest) {
+FetchResult HttpFetcher::SendFollowingRedirects(const std::string& strHeaders, HINTERNET* phRequest, int* pnStatus) {
     std::string strPath = m_strRequestPath;
     HINTERNET hConnect = m_hConnect;
     for (int nHop = 0;; ++nHop) {
         HINTERNET hRequest = OpenRequest(hConnect, strPath.c_str());
         if (hRequest == nullptr) return FETCH_FAILED;
-        if (!HttpSendRequestA(hRequest, nullptr, 0, nullptr, 0)) {
+        if (!HttpSendRequestA(hRequest, strHeaders.empty() ? nullptr : strHeaders.c_str(),
+                              static_cast<DWORD>(strHeaders.size()), nullptr, 0)) {
             DebugError("HttpSendRequestA", GetLastError());
             return FETCH_FAILED;
         }
         int nStatus = QueryStatus(hRequest);
         if (!IsRedirect(nStatus)) {
             *phRequest = hRequest;
-            return nStatus == 200 ? FETCH_DONE : ResultOfStatus(nStatus);
+            *pnStatus = nStatus;
+            return nStatus == 200 || nStatus == 206 ? FETCH_DONE : ResultOfStatus(nStatus);
         }
         if (nHop >= kMaxRedirects) {
             OutputDebugStringA("GetFile: too many redirects");
@@ -180,7 +220,7 @@ FetchResult HttpFetcher::SendFollowingRedirects(HINTERNET* phRequest) {
         char szLocation[INTERNET_MAX_URL_LENGTH] = {};
         DWORD nLength = sizeof(szLocation) - 1;
         if (!HttpQueryInfoA(hRequest, HTTP_QUERY_LOCATION, szLocation, &nLength, nullptr)) return FETCH_NOT_FOUND;
-        m_request.Close();
+        m_request.Abandon();
         if (szLocation[0] == '/') {
             strPath = szLocation;
             continue;
@@ -201,45 +241,58 @@ FetchResult HttpFetcher::SendFollowingRedirects(HINTERNET* phRequest) {
     }
 }
 
-// Opens and sends the request; the request stays open only for status 200
-// with a readable Content-Length no longer than nMaxBytes.
-FetchResult HttpFetcher::OpenChecked(DWORD* pnFileSize, uint64_t nMaxBytes) {
+// Opens and sends the request (asking for the rest of a kept body when there
+// is one); the request stays open only for a 200, or a 206 that continues the
+// kept bytes, with a readable length no longer than nMaxBytes.
+FetchResult HttpFetcher::OpenChecked(uint64_t nHave, const std::string& strValidator, uint64_t nMaxBytes,
+                                     Answer* pAnswer) {
+    std::string strHeaders;
+    if (nHave > 0) strHeaders = "Range: bytes=" + std::to_string(nHave) + "-\r\nIf-Range: " + strValidator + "\r\n";
     HINTERNET hRequest = nullptr;
-    FetchResult result = SendFollowingRedirects(&hRequest);
+    int nStatus = 0;
+    FetchResult result = SendFollowingRedirects(strHeaders, &hRequest, &nStatus);
     if (result != FETCH_DONE) {
         if (result == FETCH_FAILED || result == FETCH_NOT_FOUND) OutputDebugStringA("GetFile: no 200 answer");
         return result;
     }
-    char szContentLength[32] = {};
-    DWORD nLength = sizeof(szContentLength);
-    DWORD dwIndex = 0;
-    if (!HttpQueryInfoA(hRequest, HTTP_QUERY_CONTENT_LENGTH, szContentLength, &nLength, &dwIndex)) {
-        DebugError("HttpQueryInfoA(Content-Length)", GetLastError());
+    uint32_t nLength = 0;
+    if (!QueryNumberHeader(hRequest, HTTP_QUERY_CONTENT_LENGTH, &nLength)) {
+        OutputDebugStringA("GetFile: no readable Content-Length");
         return FETCH_NOT_FOUND;
     }
-    uint32_t nFileSize = 0;
-    if (!net::ParseContentLength(szContentLength, &nFileSize)) {
-        OutputDebugStringA("GetFile: unreadable Content-Length");
-        return FETCH_NOT_FOUND;
+    pAnswer->nTotal = nLength;
+    if (nStatus == 206) {
+        // Only the rest of the kept bytes will do; anything else starts over.
+        std::string strRange = QueryHeader(hRequest, "Content-Range");
+        uint32_t nStart = 0, nTotal = 0;
+        if (nHave == 0 || !net::ParseContentRange(strRange.c_str(), &nStart, &nTotal) || nStart != nHave ||
+            nTotal - nStart != nLength) {
+            OutputDebugStringA("GetFile: a range that doesn't continue the kept bytes");
+            return FETCH_REJECTED;
+        }
+        pAnswer->nStart = nStart;
+        pAnswer->nTotal = nTotal;
     }
-    if (nFileSize > nMaxBytes) {
+    if (pAnswer->nTotal > nMaxBytes) {
         OutputDebugStringA("GetFile: announced body longer than allowed");
         return FETCH_REJECTED;
     }
-    *pnFileSize = nFileSize;
+    pAnswer->strValidator = QueryHeader(hRequest, "ETag");
+    if (pAnswer->strValidator.empty()) pAnswer->strValidator = QueryHeader(hRequest, "Last-Modified");
     return FETCH_DONE;
 }
 
-// Reads the body into the part file; done only for exactly nFileSize bytes.
-FetchResult HttpFetcher::ReceiveBody(HINTERNET hRequest, net::PartFile& part, DWORD nFileSize, BodyCheck* pCheck) {
+// Reads the body into the part file; done only once the file is whole.
+FetchResult HttpFetcher::ReceiveBody(HINTERNET hRequest, net::PartFile& part, const Answer& answer, BodyCheck* pCheck) {
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[kReadBufferSize]);
     if (!buffer) return FETCH_FAILED;
     FetchResult result = FETCH_DONE;
-    DWORD nLocal = 0;
+    const DWORD nFileSize = answer.nTotal;
+    DWORD nLocal = answer.nStart;
     DWORD dwBodyStart = timeGetTime();
     while (result == FETCH_DONE && !m_request.IsAborted()) {
         DWORD nRead = 0;
-        if (!InternetReadFile(hRequest, buffer.get(), ReadSizeFor(hRequest, nLocal, dwBodyStart), &nRead)) {
+        if (!InternetReadFile(hRequest, buffer.get(), ReadSizeFor(hRequest, m_nReceived, dwBodyStart), &nRead)) {
             DebugError("InternetReadFile", GetLastError());
             result = FETCH_FAILED;
         } else if (nRead == 0) {

@@ -86,12 +86,24 @@ public:
     std::atomic<DWORD> m_nFileSize{0};    // announced length
     std::atomic<DWORD> m_nReceived{0};
 
+    // Files announced with at least this many bytes keep what arrived of a
+    // cut transfer and ask for the rest next time.
+    static const uint32_t kResumeMinBytes = 1024 * 1024;
+
 private:
+    // What the answer to a request promises.
+    struct Answer {
+        uint32_t nStart = 0;   // first byte of the body within the file (a resumed transfer)
+        uint32_t nTotal = 0;   // the whole file's length
+        std::string strValidator;  // ETag, else Last-Modified: what a later resume must match
+    };
+
     FetchResult RunTransfer(BodyCheck* pCheck);
-    FetchResult OpenChecked(DWORD* pnFileSize, uint64_t nMaxBytes);
-    FetchResult SendFollowingRedirects(HINTERNET* phRequest);
+    FetchResult Receive(net::PartFile& part, const Answer& answer, BodyCheck* pCheck);
+    FetchResult OpenChecked(uint64_t nHave, const std::string& strValidator, uint64_t nMaxBytes, Answer* pAnswer);
+    FetchResult SendFollowingRedirects(const std::string& strHeaders, HINTERNET* phRequest, int* pnStatus);
     HINTERNET OpenRequest(HINTERNET hConnect, const char* pszPath);
-    FetchResult ReceiveBody(HINTERNET hRequest, net::PartFile& part, DWORD nFileSize, BodyCheck* pCheck);
+    FetchResult ReceiveBody(HINTERNET hRequest, net::PartFile& part, const Answer& answer, BodyCheck* pCheck);
     void AfterBlock(DWORD nLocal, DWORD nFileSize);
 
     DWORD m_nLastSampleBytes = 0;

@@ -25,7 +25,14 @@ void DebugError(const char* pszCall, DWORD dwError) {
 
 }  // namespace
 
-PartFile::~PartFile() { Discard(); }
+PartFile::PartFile(const std::string& strTarget)
+    : m_strTarget(strTarget), m_strTemp(TempPathFor(strTarget)) {
+    if (m_strTemp.size() + 2 < MAX_PATH) m_strNote = m_strTemp + ".v";
+}
+
+PartFile::~PartFile() {
+    if (m_bPending) Discard();
+}
 
 std::string PartFile::TempPathFor(const std::string& strTarget) {
     static const char kSuffix[] = ".part";
@@ -52,13 +59,29 @@ bool PartFile::HasRoomFor(const std::string& strTarget, uint64_t nBytes) {
     return nBytes <= nFree.QuadPart;
 }
 
-bool PartFile::Create(const std::string& strTarget) {
-    Discard();
-    m_strTarget = strTarget;
-    m_strTemp = TempPathFor(strTarget);
+uint64_t PartFile::Resumable(std::string* pValidator) {
+    char szNote[512] = {};
+    DWORD nNote = 0;
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    bool bFound = false;
+    if (!m_strNote.empty() && GetFileAttributesExA(m_strTemp.c_str(), GetFileExInfoStandard, &data)) {
+        fw::UniqueHandle note(CreateFileA(m_strNote.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        bFound = note.IsValid() && ReadFile(note.Get(), szNote, sizeof(szNote) - 1, &nNote, nullptr) && nNote > 0;
+    }
+    uint64_t nSize = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    if (!bFound || nSize == 0) {
+        m_bPending = true;  // whatever lies there is stale
+        Discard();
+        return 0;
+    }
+    pValidator->assign(szNote, nNote);
+    return nSize;
+}
+
+bool PartFile::Open(DWORD dwDisposition) {
     // A stale one from a cut transfer may carry attributes that block CREATE_ALWAYS.
     SetFileAttributesA(m_strTemp.c_str(), FILE_ATTRIBUTE_NORMAL);
-    m_file.Reset(CreateFileA(m_strTemp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    m_file.Reset(CreateFileA(m_strTemp.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, dwDisposition,
                              FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!m_file.IsValid()) {
         DebugError("CreateFileA", GetLastError());
@@ -66,6 +89,45 @@ bool PartFile::Create(const std::string& strTarget) {
     }
     m_bPending = true;
     return true;
+}
+
+bool PartFile::Create() {
+    if (!m_strNote.empty()) DeleteFileA(m_strNote.c_str());
+    return Open(CREATE_ALWAYS);
+}
+
+bool PartFile::Append() {
+    if (!Open(OPEN_EXISTING)) return false;
+    LARGE_INTEGER zero = {};
+    return SetFilePointerEx(m_file.Get(), zero, nullptr, FILE_END) != FALSE;
+}
+
+bool PartFile::ReadExisting(const std::function<void(const void*, size_t)>& fn) {
+    LARGE_INTEGER zero = {};
+    if (!SetFilePointerEx(m_file.Get(), zero, nullptr, FILE_BEGIN)) return false;
+    std::string buffer(256 * 1024, '\0');
+    for (;;) {
+        DWORD nRead = 0;
+        if (!ReadFile(m_file.Get(), &buffer[0], static_cast<DWORD>(buffer.size()), &nRead, nullptr)) return false;
+        if (nRead == 0) return true;
+        fn(buffer.data(), nRead);
+    }
+}
+
+void PartFile::Keep(const std::string& strValidator) {
+    m_file.Reset();
+    fw::UniqueHandle note(m_strNote.empty() ? INVALID_HANDLE_VALUE
+                                            : CreateFileA(m_strNote.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD nWritten = 0;
+    bool bNoted = note.IsValid() && !strValidator.empty() && strValidator.size() < 500 &&
+                  WriteFile(note.Get(), strValidator.data(), static_cast<DWORD>(strValidator.size()), &nWritten, nullptr) &&
+                  nWritten == strValidator.size();
+    note.Reset();
+    if (!bNoted) {
+        Discard();
+        return;
+    }
+    m_bPending = false;
 }
 
 WriteResult PartFile::Write(const void* pData, DWORD n) {
@@ -89,6 +151,7 @@ bool PartFile::Commit(const std::atomic<bool>& bAbort) {
         if (MoveFileExA(m_strTemp.c_str(), m_strTarget.c_str(),
                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
             m_bPending = false;
+            if (!m_strNote.empty()) DeleteFileA(m_strNote.c_str());
             return true;
         }
         DWORD dwError = GetLastError();
@@ -102,7 +165,9 @@ bool PartFile::Commit(const std::atomic<bool>& bAbort) {
 
 void PartFile::Discard() {
     m_file.Reset();
-    if (m_bPending && !DeleteFileA(m_strTemp.c_str())) DebugError("DeleteFileA", GetLastError());
+    if (m_bPending && !DeleteFileA(m_strTemp.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
+        DebugError("DeleteFileA", GetLastError());
+    if (!m_strNote.empty()) DeleteFileA(m_strNote.c_str());
     m_bPending = false;
 }
 

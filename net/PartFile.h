@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "framework/Handles.h"
@@ -17,8 +18,8 @@ enum WriteResult { WRITE_OK, WRITE_FAILED, WRITE_DISK_FULL };
 
 class PartFile {
 public:
-    PartFile() = default;
-    ~PartFile();  // removes the temporary file unless it was committed
+    explicit PartFile(const std::string& strTarget);
+    ~PartFile();  // removes the temporary file unless it was committed or kept
     PartFile(const PartFile&) = delete;
     PartFile& operator=(const PartFile&) = delete;
 
@@ -29,8 +30,21 @@ public:
     // Whether the target's disk has room for nBytes more (true when it can't be told).
     static bool HasRoomFor(const std::string& strTarget, uint64_t nBytes);
 
-    // Creates (or truncates a stale) temporary file beside strTarget.
-    bool Create(const std::string& strTarget);
+    // Bytes of a temporary file a cut transfer kept, with the validator
+    // (ETag or Last-Modified) of the response they came from; 0 when there is
+    // nothing to resume, in which case any leftover is removed.
+    uint64_t Resumable(std::string* pValidator);
+    // Creates (or truncates a stale) temporary file beside the target.
+    bool Create();
+    // Opens the kept temporary file to go on writing at its end.
+    bool Append();
+    // Hands the bytes already in the temporary file to fn, from the start.
+    bool ReadExisting(const std::function<void(const void*, size_t)>& fn);
+    // Leaves the temporary file for a later transfer to resume, noting the
+    // validator beside it; without room for the note it is removed.
+    void Keep(const std::string& strValidator);
+    // Removes the temporary file and its note.
+    void Discard();
     // Appends n bytes.
     WriteResult Write(const void* pData, DWORD n);
     // Flushes the file and moves it over the target. A target that is in use
@@ -39,10 +53,11 @@ public:
     bool Commit(const std::atomic<bool>& bAbort);
 
 private:
-    void Discard();
+    bool Open(DWORD dwDisposition);
 
     std::string m_strTarget;
     std::string m_strTemp;
+    std::string m_strNote;  // the validator's file; empty when the path would be too long
     fw::UniqueHandle m_file;
     bool m_bPending = false;  // a temporary file exists on disk and is ours
 };

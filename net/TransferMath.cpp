@@ -15,6 +15,42 @@ bool ParseContentLength(const char* pszText, uint32_t* pnLength) {
     return true;
 }
 
+namespace {
+
+bool ReadNumber(const char*& p, uint64_t* pnValue) {
+    const char* pStart = p;
+    uint64_t n = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        n = n * 10 + static_cast<uint64_t>(*p - '0');
+        if (n > UINT32_MAX) return false;
+    }
+    *pnValue = n;
+    return p != pStart;
+}
+
+void SkipBlanks(const char*& p) {
+    while (*p == ' ' || *p == '\t') ++p;
+}
+
+}  // namespace
+
+bool ParseContentRange(const char* pszText, uint32_t* pnStart, uint32_t* pnTotal) {
+    const char* p = pszText;
+    SkipBlanks(p);
+    static const char kUnit[] = "bytes";
+    for (const char* u = kUnit; *u; ++u, ++p)
+        if ((*p | 0x20) != *u) return false;
+    SkipBlanks(p);
+    uint64_t nFirst = 0, nLast = 0, nTotal = 0;
+    if (!ReadNumber(p, &nFirst) || *p++ != '-' || !ReadNumber(p, &nLast) || *p++ != '/' || !ReadNumber(p, &nTotal))
+        return false;
+    SkipBlanks(p);
+    if (*p != '\0' || nFirst > nLast || nLast >= nTotal) return false;
+    *pnStart = static_cast<uint32_t>(nFirst);
+    *pnTotal = static_cast<uint32_t>(nTotal);
+    return true;
+}
+
 int ProgressShare(uint32_t nReceived, uint32_t nSize) {
     if (nSize == 0 || nReceived >= nSize) return 10000;
     // Divide first, then scale, in floating point: the share the window shows.

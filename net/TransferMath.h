@@ -24,6 +24,10 @@ uint32_t NextReadSize(uint32_t nAvailable, uint32_t nReceived, uint32_t nElapsed
 // Reads a Content-Length value: decimal digits only, fitting in 32 bits.
 bool ParseContentLength(const char* pszText, uint32_t* pnLength);
 
+// Reads "bytes N-M/T" (any case, blanks allowed) into N and T; false for
+// anything else, an unknown total ("*") or values past 32 bits.
+bool ParseContentRange(const char* pszText, uint32_t* pnStart, uint32_t* pnTotal);
+
 // Share of nReceived in nSize, in ten-thousandths, truncated toward zero and
 // never above 10000. An announced length of 0 counts as complete.
 int ProgressShare(uint32_t nReceived, uint32_t nSize);

@@ -6,6 +6,7 @@
 #include <mmsystem.h>
 
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "res/Texts.h"
@@ -24,6 +25,9 @@ const uint64_t kMaxListBytes = 64ull * 1024 * 1024;
 // Pauses that let the player read the last message.
 const DWORD kListFailedPauseMs = 2000;
 const DWORD kDonePauseMs = 1000;
+// Transient failures of a file: tries after the first, pauses of 0.5, 1 and 2 s.
+const int kMaxRetries = 3;
+const DWORD kFirstRetryPauseMs = 500;
 
 bool IsRootDir(const std::string& strDir) { return strDir == "/" || strDir == "\\"; }
 
@@ -111,38 +115,46 @@ bool UpdateSession::RunUpdate() {
         OnStatus(STATUS_TEXT, TEXT_INIT_FAILED);
         return false;
     }
-    OnStatus(STATUS_TEXT, TEXT_CONNECTING);
     if (servers.empty()) {
+        OnStatus(STATUS_TEXT, TEXT_CONNECTING);
         OnStatus(STATUS_TEXT, TEXT_LIST_FAILED);
         PauseUnlessCancelled(kListFailedPauseMs);
         return false;
     }
-    const UpdateServer& server = servers.front();
-    SetConnectionLimit(server.nConnections);
-    fw::InternetHandle connect(InternetConnectA(root.Get(), server.strHost.c_str(), server.nPort, "", "",
-                                                INTERNET_SERVICE_HTTP, 0, 0));
-    if (!connect.IsValid()) {
-        OnStatus(STATUS_TEXT, TEXT_CONNECT_FAILED);
-        return false;
+    SetConnectionLimit(MAX_CONNECTIONS);
+    // A connection handle per server: WinINet contacts none of them yet.
+    std::vector<std::unique_ptr<fw::InternetHandle>> connects;
+    for (const UpdateServer& server : servers) {
+        connects.push_back(std::make_unique<fw::InternetHandle>(InternetConnectA(
+            root.Get(), server.strHost.c_str(), server.nPort, "", "", INTERNET_SERVICE_HTTP, 0, 0)));
+        m_connects.push_back(connects.back()->Get());
     }
-    MakeFetchers(server.nConnections, root.Get(), connect.Get());
-    bool bResult = RunWithConnection(server.nConnections);
+    bool bResult = RunWithServers(root.Get(), servers);
     // The handles close with their holders; no fetcher may use them afterwards.
     DetachFetchers();
+    m_connects.clear();
     return bResult;
 }
 
-bool UpdateSession::RunWithConnection(int nConnections) {
+bool UpdateSession::RunWithServers(HINTERNET hInternet, const std::vector<UpdateServer>& servers) {
     _mkdir("UpdateINI");
     MakeDirectoryPath(("UpdateINI/" + m_strProduct).c_str());
     std::string strListPath = "UpdateINI/" + m_strProduct + "/files.ini";
-    if (!FetchFileList(strListPath)) {
+    std::vector<FileEntry> remote;
+    int nServer = FetchListFromAnyServer(hInternet, strListPath, remote);
+    if (nServer < 0) {
         if (m_bCancel) return false;
+        // One server whose connection can't even be set up: the old message, at once.
+        if (nServer == kNoConnection) {
+            OnStatus(STATUS_TEXT, TEXT_CONNECT_FAILED);
+            return false;
+        }
         OnStatus(STATUS_TEXT, TEXT_LIST_FAILED);
         PauseUnlessCancelled(kListFailedPauseMs);
         return false;
     }
-    if (!CompareWithLocalFiles(strListPath)) return false;
+    m_nServer = nServer;
+    if (!CompareWithLocalFiles(remote)) return false;
     if (m_updateList.empty()) {
         OnStatus(STATUS_TEXT, TEXT_DONE);
         Notify(AREA_DONE_EMPTY);
@@ -154,6 +166,8 @@ bool UpdateSession::RunWithConnection(int nConnections) {
         m_nFileCount = static_cast<int>(m_updateList.size());
         m_nFileIndex = 0;
     }
+    const int nConnections = servers[nServer].nConnections;
+    MakeFetchers(nConnections, hInternet, m_connects[nServer]);
     if (!WalkUpdateList(nConnections)) return false;
     // A failed entry's message stays: "complete" would hide it.
     const char* pszFailure = m_pszFailure;
@@ -161,6 +175,37 @@ bool UpdateSession::RunWithConnection(int nConnections) {
     Notify(AREA_DONE);
     PauseUnlessCancelled(kDonePauseMs);
     return true;
+}
+
+// The chosen server first, then the others in their fixed order: the first
+// whose list arrives and reads is the run's server. Its index, or a reason.
+int UpdateSession::FetchListFromAnyServer(HINTERNET hInternet, const std::string& strListPath,
+                                          std::vector<FileEntry>& remote) {
+    bool bAnyConnection = false;
+    for (size_t i = 0; i < m_connects.size() && !m_bCancel; ++i) {
+        OnStatus(STATUS_TEXT, TEXT_CONNECTING);
+        if (m_connects[i] == nullptr) continue;
+        bAnyConnection = true;
+        MakeFetchers(1, hInternet, m_connects[i]);
+        remote.clear();
+        if (FetchFileList(strListPath) && ReadListFile(strListPath, remote)) return static_cast<int>(i);
+    }
+    return bAnyConnection || m_connects.size() > 1 ? kNoList : kNoConnection;
+}
+
+// An error page served as the list reads as no entries at all; an empty file
+// is a release without files.
+bool UpdateSession::ReadListFile(const std::string& strListPath, std::vector<FileEntry>& remote) {
+    try {
+        ReadFileList(strListPath.c_str(), remote);
+    } catch (const std::bad_alloc&) {
+        remote.clear();
+        return false;
+    }
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    bool bEmptyFile = GetFileAttributesExA(strListPath.c_str(), GetFileExInfoStandard, &data) &&
+                      data.nFileSizeLow == 0 && data.nFileSizeHigh == 0;
+    return !remote.empty() || bEmptyFile;
 }
 
 bool UpdateSession::FetchFileList(const std::string& strLocalPath) {
@@ -173,11 +218,9 @@ bool UpdateSession::FetchFileList(const std::string& strLocalPath) {
     return result == FETCH_DONE;
 }
 
-bool UpdateSession::CompareWithLocalFiles(const std::string& strListPath) {
+bool UpdateSession::CompareWithLocalFiles(const std::vector<FileEntry>& remote) {
     try {
-        std::vector<FileEntry> remote;
         std::vector<FileEntry> local;
-        ReadFileList(strListPath.c_str(), remote);
         if (m_bCancel) return false;
         ScanLocalFiles(remote, local, &m_bCancel);
         if (m_bCancel) return false;
@@ -230,8 +273,8 @@ void UpdateSession::FetchEntry(int nSlot, const FileEntry& entry) {
     ProgressStep();
 }
 
-// A body whose checksum differs from the list is fetched once more; a second
-// mismatch leaves the installed file as it was.
+// A file comes from the run's server; one that fails there is tried on the
+// other servers before it counts as failed.
 FetchResult UpdateSession::FetchEntryFile(HttpFetcher& fetcher, const FileEntry& entry) {
     std::string strLocal = LocalPathOf(entry);
     std::string strUrl = "/kroupdate/" + m_strProduct + "/release/" +
@@ -241,7 +284,32 @@ FetchResult UpdateSession::FetchEntryFile(HttpFetcher& fetcher, const FileEntry&
     if (entry.m_strName.size() >= kPathCap || strLocal.size() >= kPathCap || !CopyPath(strUrl, szUrl))
         return FETCH_NOT_FOUND;
     CrcCheck check(entry.m_nCrc);
-    FetchResult result = fetcher.Fetch(szUrl, strLocal.c_str(), &check);
-    if (result == FETCH_REJECTED && !m_bCancel) result = fetcher.Fetch(szUrl, strLocal.c_str(), &check);
+    HINTERNET hHome = fetcher.m_hConnect;
+    FetchResult result = FETCH_FAILED;
+    for (size_t n = 0; n < m_connects.size() && !m_bCancel; ++n) {
+        size_t i = n == 0 ? m_nServer : (n <= m_nServer ? n - 1 : n);
+        if (m_connects[i] == nullptr) continue;
+        fetcher.m_hConnect = m_connects[i];
+        result = FetchWithRetries(fetcher, szUrl, strLocal.c_str(), check);
+        if (result == FETCH_DONE || result == FETCH_CANCELLED || result == FETCH_DISK_FULL) break;
+    }
+    fetcher.m_hConnect = hHome;
     return result;
+}
+
+// A transient failure (connection lost, body cut, 5xx, a stall) is tried
+// again after a short, growing pause; a cut file of some size resumes where it
+// stopped. A body whose checksum differs is fetched once more, as always; a
+// second mismatch leaves the installed file as it was.
+FetchResult UpdateSession::FetchWithRetries(HttpFetcher& fetcher, char* pszUrl, const char* pszLocal, BodyCheck& check) {
+    bool bFetchedAgain = false;
+    for (int nRetry = 0;;) {
+        FetchResult result = fetcher.Fetch(pszUrl, pszLocal, &check);
+        if (result == FETCH_REJECTED && !bFetchedAgain && !m_bCancel) {
+            bFetchedAgain = true;
+            continue;
+        }
+        if (result != FETCH_FAILED || nRetry >= kMaxRetries) return result;
+        if (!PauseUnlessCancelled(kFirstRetryPauseMs << nRetry++)) return FETCH_CANCELLED;
+    }
 }

@@ -69,12 +69,15 @@ private:
 
     static DWORD WINAPI UpdateRunThreadProc(LPVOID pParam);
     bool RunUpdate();
-    bool RunWithConnection(int nConnections);
+    bool RunWithServers(HINTERNET hInternet, const std::vector<UpdateServer>& servers);
+    int FetchListFromAnyServer(HINTERNET hInternet, const std::string& strListPath, std::vector<FileEntry>& remote);
+    bool ReadListFile(const std::string& strListPath, std::vector<FileEntry>& remote);
     bool FetchFileList(const std::string& strLocalPath);
-    bool CompareWithLocalFiles(const std::string& strListPath);
+    bool CompareWithLocalFiles(const std::vector<FileEntry>& remote);
     bool WalkUpdateList(int nConnections);
     void FetchEntry(int nSlot, const FileEntry& entry);
     FetchResult FetchEntryFile(HttpFetcher& fetcher, const FileEntry& entry);
+    FetchResult FetchWithRetries(HttpFetcher& fetcher, char* pszUrl, const char* pszLocal, BodyCheck& check);
     void ProgressStep();
     void EndOfRun(bool bResult);
     bool PauseUnlessCancelled(DWORD nMs);
@@ -101,6 +104,12 @@ private:
     mutable std::mutex m_lock;
     std::condition_variable m_cancelled;
     std::vector<UpdateServer> m_servers;
+    // The run's connection per server (null where it couldn't be set up) and
+    // the one whose list was accepted. Set before any transfer slot works.
+    std::vector<HINTERNET> m_connects;
+    size_t m_nServer = 0;
+    static const int kNoConnection = -1;  // FetchListFromAnyServer: no connection at all
+    static const int kNoList = -2;        // no server gave a readable list
     std::vector<FileEntry> m_updateList;
     std::vector<std::unique_ptr<HttpFetcher>> m_fetchers;  // one per transfer slot
     std::vector<Slot> m_slots;

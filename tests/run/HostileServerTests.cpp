@@ -1,0 +1,297 @@
+// Whole runs against servers that misbehave: what is served, what stays on
+// disk, what the status line says at the end and how long it took; mirrors
+// that fail one way or another; resumed transfers and a full disk.
+#include "run/RunFixture.h"
+
+#include <shlwapi.h>
+
+#include <algorithm>
+
+#include "res/Texts.h"
+#include "support/Processes.h"
+#include "support/ScriptedServer.h"
+#include "update/Checksum.h"
+
+using namespace testing_support;
+using testsupport::Reply;
+
+namespace {
+
+std::string Body(size_t n, unsigned nSeed = 1) {
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; ++i) {
+        nSeed = nSeed * 1103515245u + 12345u;
+        s[i] = static_cast<char>(nSeed >> 16);
+    }
+    return s;
+}
+
+int ListedCrc(const std::string& strBody) {
+    return static_cast<int>(ChecksumUpdate(ChecksumStart(), strBody.data(), strBody.size()));
+}
+
+// The list of a product whose files are given with the bytes the list promises.
+std::string ListOf(const std::vector<std::pair<std::string, std::string>>& files) {
+    std::string list;
+    for (const auto& f : files) list += "/:" + f.first + ":" + std::to_string(ListedCrc(f.second)) + "\r\n";
+    return list;
+}
+
+size_t CountPath(const testsupport::ScriptedServer& server, const std::string& strSuffix) {
+    size_t n = 0;
+    for (const auto& r : server.Requests())
+        if (r.Path().size() >= strSuffix.size() && r.Path().compare(r.Path().size() - strSuffix.size(), strSuffix.size(), strSuffix) == 0)
+            ++n;
+    return n;
+}
+
+class HostileTest : public RunTest {
+protected:
+    std::string Release(const std::string& strName) const {
+        return "/kroupdate/" + m_strProduct + "/release/" + strName;
+    }
+    std::string ListPath() const { return "/kroupdate/" + m_strProduct + "/filelist.list"; }
+    // One run of the product against the servers in this order.
+    bool RunOn(RecordingSession& session, const std::vector<unsigned short>& ports, DWORD nTimeoutMs = 60000,
+               int nConnections = 4) {
+        std::vector<UpdateServer> servers;
+        for (unsigned short nPort : ports) servers.push_back({"127.0.0.1", nPort, nConnections});
+        session.SetProduct(m_strProduct.c_str());
+        session.SetListener(this);
+        session.StartRun(servers);
+        return WaitForRunEnd(nTimeoutMs);
+    }
+};
+
+TEST_F(HostileTest, AFileServedWrongNeverReplacesTheInstalledOne) {
+    const std::string good = Body(3000);
+    struct Case {
+        const char* pszName;
+        std::vector<Reply> replies;
+        bool bInstalled;
+        size_t nRequests;     // of the file
+        DWORD nAtLeastMs, nAtMostMs;
+    } cases[] = {
+        {"garbage twice", {Reply::Ok("garbage")}, false, 2, 0, 8000},
+        {"garbage, then the listed bytes", {Reply::Ok("garbage"), Reply::Ok(good)}, true, 2, 0, 8000},
+        {"gzip-encoded bytes", {Reply::Ok("\x1f\x8b\x08 gz").Headers({"Content-Encoding: gzip"})}, false, 2, 0, 8000},
+        {"cut once, then whole", {Reply::Cut(good, 1800), Reply::Ok(good)}, true, 2, 400, 8000},
+        {"500 every time: three retries", {Reply::Status(500)}, false, 4, 3300, 10000},
+        {"404: no retry", {Reply::Status(404)}, false, 1, 0, 5000},
+        {"redirect loop: five hops, then no more", {Reply::RedirectTo("SELF")}, false, 6, 0, 5000},
+        {"length past 32 bits", {Reply::Endless(99999999999ull)}, false, 1, 0, 5000},
+        {"silent after the headers, then whole", {Reply::StallAfter(good, 1000, 20000), Reply::Ok(good)}, true, 2, 1500, 10000},
+        {"silent before the headers, then whole", {Reply::BlackHole(), Reply::Ok(good)}, true, 2, 1500, 10000},
+    };
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        m_strProduct = std::string("hostile") + std::to_string(&c - cases);
+        CleanProgramFolder();
+        ASSERT_TRUE(WriteWholeFile(m_strProgramDir + "x.dll", "old"));
+        testsupport::ScriptedServer server;
+        ASSERT_TRUE(server.Start());
+        server.Script(ListPath(), Reply::Ok(ListOf({{"x.dll", good}, {"y.dll", "why"}})));
+        for (Reply& r : c.replies)
+            if (r.location == "SELF") r.location = Release("x.dll");
+        server.Script(Release("x.dll"), c.replies);
+        server.Script(Release("y.dll"), Reply::Ok("why"));
+        RecordingSession session;
+        session.SetStallLimit(1500);
+        DWORD start = GetTickCount();
+        ASSERT_TRUE(RunOn(session, {server.Port()}));
+        DWORD nMs = GetTickCount() - start;
+        EXPECT_EQ(ReadWholeFile(m_strProgramDir + "x.dll"), c.bInstalled ? good : "old");
+        EXPECT_EQ(ReadWholeFile(m_strProgramDir + "y.dll"), "why") << "the other file installs";
+        EXPECT_EQ(session.GetStatus(), c.bInstalled ? TEXT_DONE : TEXT_FILE_FAILED);
+        EXPECT_EQ(CountPath(server, "/x.dll"), c.nRequests);
+        EXPECT_GE(nMs, c.nAtLeastMs);
+        EXPECT_LE(nMs, c.nAtMostMs);
+        EXPECT_EQ(g_bRunResult, 1);
+        EXPECT_FALSE(PathFileExistsA((m_strProgramDir + "x.dll.part").c_str()));
+        server.Stop();
+    }
+}
+
+TEST_F(HostileTest, AListServedWrongFailsTheRunInBoundedTime) {
+    struct Case {
+        const char* pszName;
+        Reply reply;
+        DWORD nAtMostMs;
+    } cases[] = {
+        {"over 64 MB announced", Reply::Endless(100ull * 1024 * 1024), 5000},
+        {"redirect loop", Reply::RedirectTo("SELF"), 5000},
+        {"silent after the headers", Reply::StallAfter(std::string(5000, 'x'), 100, 20000), 6000},
+    };
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        testsupport::ScriptedServer server;
+        ASSERT_TRUE(server.Start());
+        if (c.reply.location == "SELF") c.reply.location = ListPath();
+        server.Script(ListPath(), c.reply);
+        RecordingSession session;
+        session.SetStallLimit(1500);
+        DWORD start = GetTickCount();
+        ASSERT_TRUE(RunOn(session, {server.Port()}));
+        EXPECT_LE(GetTickCount() - start, c.nAtMostMs);
+        EXPECT_EQ(session.GetStatus(), TEXT_LIST_FAILED);
+        EXPECT_EQ(g_bRunResult, 0);
+        EXPECT_LE(server.Requests().size(), 6u);
+        server.Stop();
+    }
+}
+
+// The real limit, under Wine's own WinINet: no byte for 30 s fails the request.
+TEST_F(HostileTest, ABlackHoledListGivesUpAtThirtySeconds) {
+    testsupport::ScriptedServer server;
+    ASSERT_TRUE(server.Start());
+    server.Script(ListPath(), Reply::BlackHole());
+    RecordingSession session;
+    DWORD start = GetTickCount();
+    ASSERT_TRUE(RunOn(session, {server.Port()}, 90000));
+    DWORD nMs = GetTickCount() - start;
+    EXPECT_GE(nMs, 30000u);
+    EXPECT_LE(nMs, 40000u) << "30 s of silence, then the 2 s of the message";
+    EXPECT_EQ(session.GetStatus(), TEXT_LIST_FAILED);
+    server.Stop();
+}
+
+TEST_F(HostileTest, ARedirectToAnotherServerHoldsForThatRequestOnly) {
+    testsupport::ScriptedServer home, other;
+    ASSERT_TRUE(home.Start());
+    ASSERT_TRUE(other.Start());
+    home.Script(ListPath(), Reply::Ok(ListOf({{"a.dll", "aaa"}, {"b.dll", "bbb"}, {"c.dll", "ccc"}})));
+    home.Script(Release("a.dll"), Reply::RedirectTo("http://127.0.0.1:" + std::to_string(other.Port()) + "/moved/a.dll"));
+    home.Script(Release("b.dll"), Reply::Ok("bbb"));
+    home.Script(Release("c.dll"), Reply::Ok("ccc"));
+    other.Script("/moved/a.dll", Reply::Ok("aaa"));
+    RecordingSession session;
+    ASSERT_TRUE(RunAgainst(session, home.Port(), 60000, 1));
+    EXPECT_EQ(ReadWholeFile(m_strProgramDir + "a.dll"), "aaa");
+    EXPECT_EQ(ReadWholeFile(m_strProgramDir + "c.dll"), "ccc");
+    EXPECT_EQ(other.Requests().size(), 1u);
+    EXPECT_EQ(CountPath(home, "/c.dll"), 1u);
+    home.Stop();
+    other.Stop();
+}
+
+TEST_F(HostileTest, EveryMirrorIsTriedForTheListAndForEachFile) {
+    const std::string good = Body(5000, 7);
+    struct Case {
+        const char* pszName;
+        Reply firstList;       // what the first server answers for the list
+        bool bFirstRefuses;    // nothing listens on the first server
+        bool bFileFromSecond;  // the first server's file is missing
+    } cases[] = {
+        {"first refuses connections", Reply::Status(500), true, false},
+        {"first answers the list with 500", Reply::Status(500), false, false},
+        {"first black-holes the list", Reply::BlackHole(), false, false},
+        {"first serves an error page as the list", Reply::Ok("<html>busy</html>"), false, false},
+        {"first lacks the file", Reply::Ok(""), false, true},
+    };
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        m_strProduct = std::string("mirror") + std::to_string(&c - cases);
+        CleanProgramFolder();
+        testsupport::ScriptedServer first, second;
+        testsupport::RefusedPort refused;
+        ASSERT_TRUE(first.Start());
+        ASSERT_TRUE(second.Start());
+        std::string list = ListOf({{"m.dll", good}});
+        first.Script(ListPath(), c.bFileFromSecond ? Reply::Ok(list) : c.firstList);
+        first.Script(Release("m.dll"), c.bFileFromSecond ? Reply::Status(404) : Reply::Ok(good));
+        second.Script(ListPath(), Reply::Ok(list));
+        second.Script(Release("m.dll"), Reply::Ok(good));
+        RecordingSession session;
+        session.SetStallLimit(1500);
+        DWORD start = GetTickCount();
+        ASSERT_TRUE(RunOn(session, {c.bFirstRefuses ? refused.Port() : first.Port(), second.Port()}));
+        EXPECT_LE(GetTickCount() - start, 8000u);
+        EXPECT_EQ(ReadWholeFile(m_strProgramDir + "m.dll"), good);
+        EXPECT_EQ(session.GetStatus(), TEXT_DONE);
+        EXPECT_EQ(g_bRunResult, 1);
+        std::vector<std::string> texts = session.Texts(STATUS_TEXT);
+        EXPECT_EQ(std::count(texts.begin(), texts.end(), TEXT_CONNECTING), c.bFileFromSecond ? 1 : 2);
+        first.Stop();
+        second.Stop();
+    }
+}
+
+TEST_F(HostileTest, ACutLargeFileResumesWithRangeAndAKilledRunsPartToo) {
+    const std::string big = Body(3 * 1024 * 1024, 3);
+    testsupport::ScriptedServer server;
+    ASSERT_TRUE(server.Start());
+    server.Script(ListPath(), Reply::Ok(ListOf({{"big.pak", big}})));
+    server.Script(Release("big.pak"), {Reply::Cut(big, big.size() * 6 / 10).Headers({"ETag: \"v1\""}), Reply::Ranged(big)});
+    {
+        RecordingSession session;
+        ASSERT_TRUE(RunOn(session, {server.Port()}));
+    }
+    EXPECT_TRUE(ReadWholeFile(m_strProgramDir + "big.pak") == big);
+    std::vector<testsupport::ServedRequest> log = server.Requests();
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(log[1].Header("Range"), "");
+    EXPECT_EQ(log[2].Header("Range"), "bytes=" + std::to_string(big.size() * 6 / 10) + "-");
+    EXPECT_EQ(log[2].Header("If-Range"), "\"v1\"");
+    server.Stop();
+
+    // What a killed run leaves: 40 % of the file and the validator beside it.
+    // The server answers a matching If-Range with the rest, another with the whole file.
+    struct Case { const char* pszName; const char* pszValidator; } cases[] = {
+        {"validator still matches", "\"v1\""},
+        {"validator changed", "\"v0\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        DeleteFileA((m_strProgramDir + "big.pak").c_str());
+        ASSERT_TRUE(WriteWholeFile(m_strProgramDir + "big.pak.part", big.substr(0, big.size() * 4 / 10)));
+        ASSERT_TRUE(WriteWholeFile(m_strProgramDir + "big.pak.part.v", c.pszValidator));
+        testsupport::ScriptedServer again;
+        ASSERT_TRUE(again.Start());
+        again.Script(ListPath(), Reply::Ok(ListOf({{"big.pak", big}})));
+        again.Script(Release("big.pak"), Reply::Ranged(big));
+        RecordingSession session;
+        ASSERT_TRUE(RunOn(session, {again.Port()}));
+        EXPECT_TRUE(ReadWholeFile(m_strProgramDir + "big.pak") == big);
+        std::vector<testsupport::ServedRequest> served = again.Requests();
+        ASSERT_EQ(served.size(), 2u);
+        EXPECT_EQ(served[1].Header("If-Range"), c.pszValidator);
+        EXPECT_FALSE(PathFileExistsA((m_strProgramDir + "big.pak.part").c_str()));
+        EXPECT_FALSE(PathFileExistsA((m_strProgramDir + "big.pak.part.v").c_str()));
+        again.Stop();
+    }
+}
+
+// A small file system mounted for the test (scripts/smallfs.sh): 2 MB.
+TEST_F(HostileTest, AFullDiskLeavesEveryInstalledFileAndSaysSo) {
+    std::string dir = WinePathFromEnv("SELFRENEW_SMALLFS");
+    ULARGE_INTEGER nFree = {};
+    if (!GetDiskFreeSpaceExA(dir.c_str(), &nFree, nullptr, nullptr) || nFree.QuadPart > 4u * 1024 * 1024)
+        GTEST_SKIP() << "no small file system mounted at " << dir;
+    const std::string one = Body(1200 * 1024, 11), two = Body(1200 * 1024, 12);
+    ASSERT_TRUE(WriteWholeFile(dir + "one.pak", "old one"));
+    ASSERT_TRUE(WriteWholeFile(dir + "two.pak", "old two"));
+    testsupport::ScriptedServer server;
+    ASSERT_TRUE(server.Start());
+    // The small file first and alone; then the two large ones side by side.
+    server.Script(ListPath(), Reply::Ok(ListOf({{"small.dll", "s"}, {"one.pak", one}, {"two.pak", two}})));
+    server.Script(Release("one.pak"), Reply::Ok(one));
+    server.Script(Release("two.pak"), Reply::Ok(two));
+    server.Script(Release("small.dll"), Reply::Ok("s"));
+    // The run writes where the program folder is: here, the small disk.
+    SetCurrentDirectoryA(dir.c_str());
+    RecordingSession session;
+    bool bEnded = RunOn(session, {server.Port()}, 60000, 2);
+    SetCurrentDirectoryA(m_strProgramDir.c_str());
+    ASSERT_TRUE(bEnded);
+    std::string strOne = ReadWholeFile(dir + "one.pak"), strTwo = ReadWholeFile(dir + "two.pak");
+    EXPECT_TRUE(strOne == "old one" || strOne == one);
+    EXPECT_TRUE(strTwo == "old two" || strTwo == two);
+    EXPECT_TRUE(strOne != one || strTwo != two) << "both can't fit";
+    EXPECT_EQ(ReadWholeFile(dir + "small.dll"), "s");
+    EXPECT_EQ(session.GetStatus(), TEXT_DISK_FULL);
+    for (const std::string& name : ListFolder(dir))
+        EXPECT_EQ(name.find(".part"), std::string::npos) << "left behind: " << name;
+    server.Stop();
+}
+
+}  // namespace
