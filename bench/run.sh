@@ -11,8 +11,9 @@ export BUILD_DIR=${BUILD_DIR:-$root/build}
 case "$BUILD_DIR" in /*) ;; *) BUILD_DIR="$root/$BUILD_DIR" ;; esac
 
 "$root/scripts/setup.sh"
+. "$root/scripts/arch.sh"
 if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
-  cmake -S "$root" -B "$BUILD_DIR" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-i686.cmake" \
+  cmake -S "$root" -B "$BUILD_DIR" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-mingw-$SELFRENEW_ARCH.cmake" \
         -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
 # Only what the benchmark runs: the tests need not build for it.
@@ -28,7 +29,7 @@ cmake --build "$BUILD_DIR/native" -j"$(nproc)" --target publish -- --no-print-di
 trap 'wine_down; xvfb_down' EXIT
 xvfb_up
 no_wine=()
-# A host that runs no 32-bit code can't start Wine: the native clients still run.
+# Without a Wine that starts, the native clients still run.
 if ! wine_up || ! wine cmd /c exit >/dev/null 2>&1; then
   echo "bench: Wine does not start here (see $BUILD_DIR/logs/wineboot.log); only curl and the line's limit run" >&2
   no_wine=(--no-wine)

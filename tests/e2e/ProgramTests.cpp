@@ -8,11 +8,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 
 #include "app/StartParam.h"
 #include "support/Processes.h"
 #include "support/Releases.h"
 #include "support/ScriptedServer.h"
+#include "update/Checksum.h"
 
 using namespace testing_support;
 
@@ -175,6 +177,56 @@ TEST_F(ProgramTest, ClosingTheWindowMidTransferEndsPromptlyAndLeavesTheOldFile) 
     EXPECT_EQ(ReadWholeFile(m_dir + "slow.dat"), "old and whole");
     EXPECT_FALSE(PathFileExistsA((m_dir + "slow.dat.part").c_str()));
     server.Stop();
+}
+
+// Closes the update window of the parameter once ready() holds, as a player
+// would with its button, and says how long the process took to end.
+DWORD CloseWhen(const std::string& strParam, const std::function<bool()>& ready) {
+    std::string title = BuildInstanceTitle(strParam).strTitle;
+    HWND hwnd = nullptr;
+    if (!WaitUntil([&] { return (hwnd = FindWindowByCaption(title)) != nullptr; }, 15000)) return INFINITE;
+    if (!WaitUntil(ready, 15000)) return INFINITE;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    fw::UniqueHandle working(OpenProcess(SYNCHRONIZE, FALSE, pid));
+    DWORD start = GetTickCount();
+    PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    if (!working.IsValid() || WaitForSingleObject(working.Get(), 20000) != WAIT_OBJECT_0) return INFINITE;
+    return GetTickCount() - start;
+}
+
+TEST_F(ProgramTest, ClosingTheWindowEndsPromptlyWhateverTheServerDoes) {
+    // Eight transfers on their way, and a server that never answers.
+    testsupport::ScriptedServer busy, silent;
+    ASSERT_TRUE(busy.Start());
+    ASSERT_TRUE(silent.Start());
+    std::string list;
+    for (int i = 0; i < 10; ++i) {
+        std::string name = "slow" + std::to_string(i) + ".dat", body(200000, char('a' + i));
+        list += "/:" + name + ":" + std::to_string(static_cast<int>(ChecksumUpdate(ChecksumStart(), body.data(), body.size()))) + "\r\n";
+        busy.Script("/kroupdate/9/release/" + name, testsupport::Reply::Drip(body, 1000, 100));
+        ASSERT_TRUE(WriteWholeFile(m_dir + name, "old " + name));
+    }
+    busy.Script("/kroupdate/9/filelist.list", testsupport::Reply::Ok(list));
+    silent.Script("/kroupdate/10/filelist.list", testsupport::Reply::BlackHole());
+
+    UseServer(busy.Port());
+    ASSERT_TRUE(Launch("9"));
+    DWORD nMs = CloseWhen("9", [&] { return busy.RequestLines().size() >= 9; });
+    EXPECT_LT(nMs, 3000u) << "eight transfers running";
+    for (int i = 0; i < 10; ++i) {
+        std::string name = "slow" + std::to_string(i) + ".dat";
+        EXPECT_EQ(ReadWholeFile(m_dir + name), "old " + name);
+        EXPECT_FALSE(PathFileExistsA((m_dir + name + ".part").c_str()));
+    }
+    ASSERT_TRUE(m_launcher.WaitExit(10000));
+
+    UseServer(silent.Port());
+    ASSERT_TRUE(Launch("10"));
+    nMs = CloseWhen("10", [&] { return silent.RequestLines().size() == 1; });
+    EXPECT_LT(nMs, 3000u) << "a request the platform can't wake";
+    busy.Stop();
+    silent.Stop();
 }
 
 }  // namespace

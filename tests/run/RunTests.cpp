@@ -166,6 +166,23 @@ TEST_F(RunTest, ServerChoiceFromUpdateIniStartsTheRunOnTheCutPort) {
     EXPECT_EQ(session.RunServers()[0].nConnections, 3);
 }
 
+TEST_F(RunTest, NoUsableServerRowEndsLikeAServerThatCantBeReached) {
+    for (const char* pszIni : {"", "\x01\x02binary\xFF", "# only a comment\r\n1;2;other key;h;80\r\n"}) {
+        ASSERT_TRUE(WriteWholeFile(m_strProgramDir + "update.ini", pszIni));
+        RecordingSession session;
+        session.SetProduct(m_strProduct.c_str());
+        session.SetListener(this);
+        session.LoadUpdateServers();
+        EXPECT_FALSE(session.StartUpdateRun(1));
+        DWORD start = GetTickCount();
+        ASSERT_TRUE(WaitForRunEnd(10000)) << "the window is closed, so the game hall gets control back";
+        EXPECT_GE(GetTickCount() - start, 1900u);
+        EXPECT_EQ(session.GetStatus(), TEXT_LIST_FAILED);
+        EXPECT_EQ(g_bRunResult, 0);
+    }
+    DeleteFileA((m_strProgramDir + "update.ini").c_str());
+}
+
 TEST(MakeDirectoryPath, CreatesEveryFolderAlongThePath) {
     std::string dir = FreshDir("mkdir");
     SetCurrentDirectoryA(dir.c_str());
