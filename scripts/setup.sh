@@ -7,7 +7,7 @@ SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
 
 packages=(
-  cmake make g++ python3 zlib1g-dev libssl-dev
+  cmake make g++ python3 zlib1g-dev libssl-dev libcurl4-openssl-dev
   g++-mingw-w64-i686-posix mingw-w64-i686-dev libz-mingw-w64-dev
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   libgtest-dev

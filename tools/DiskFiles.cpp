@@ -9,8 +9,11 @@
 #include <windows.h>
 #else
 #include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -76,6 +79,30 @@ bool DiskMakeFolder(const std::string& strPath) {
 bool DiskReplace(const std::string& strFrom, const std::string& strTo) {
     return MoveFileExA(strFrom.c_str(), strTo.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
+
+unsigned long long DiskFileSize(const std::string& strPath) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(strPath.c_str(), GetFileExInfoStandard, &data)) return 0;
+    return (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+bool DiskHardLink(const std::string& strExisting, const std::string& strNew) {
+    return CreateHardLinkA(strNew.c_str(), strExisting.c_str(), nullptr) != 0;
+}
+
+bool DiskMove(const std::string& strFrom, const std::string& strTo) {
+    return MoveFileExA(strFrom.c_str(), strTo.c_str(), 0) != 0;
+}
+
+namespace {
+bool RemoveEmptyFolder(const std::string& strPath) { return RemoveDirectoryA(strPath.c_str()) != 0; }
+bool RemoveFileOrLink(const std::string& strPath, DiskKind nKind) {
+    // A junction or folder link goes like an empty folder, without touching its target.
+    if (nKind == DiskKind::Link && (GetFileAttributesA(strPath.c_str()) & FILE_ATTRIBUTE_DIRECTORY))
+        return RemoveDirectoryA(strPath.c_str()) != 0;
+    return DeleteFileA(strPath.c_str()) != 0;
+}
+}  // namespace
 #else
 char DiskSeparator() { return '/'; }
 
@@ -103,7 +130,60 @@ bool DiskMakeFolder(const std::string& strPath) {
 bool DiskReplace(const std::string& strFrom, const std::string& strTo) {
     return rename(strFrom.c_str(), strTo.c_str()) == 0;
 }
+
+unsigned long long DiskFileSize(const std::string& strPath) {
+    struct stat st;
+    return stat(strPath.c_str(), &st) == 0 ? static_cast<unsigned long long>(st.st_size) : 0;
+}
+
+bool DiskHardLink(const std::string& strExisting, const std::string& strNew) {
+    return link(strExisting.c_str(), strNew.c_str()) == 0;
+}
+
+bool DiskMove(const std::string& strFrom, const std::string& strTo) {
+    // rename(2) would replace an empty folder or a file; a move must not.
+    if (DiskKindOf(strTo) != DiskKind::Missing) return false;
+    return rename(strFrom.c_str(), strTo.c_str()) == 0;
+}
+
+bool DiskSymlink(const std::string& strTarget, const std::string& strLink) {
+    return symlink(strTarget.c_str(), strLink.c_str()) == 0;
+}
+
+bool DiskReadLink(const std::string& strLink, std::string& strTarget) {
+    char szBuf[4096];
+    ssize_t n = readlink(strLink.c_str(), szBuf, sizeof szBuf);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof szBuf) return false;
+    strTarget.assign(szBuf, static_cast<size_t>(n));
+    return true;
+}
+
+bool DiskExchange(const std::string& strA, const std::string& strB) {
+#ifdef RENAME_EXCHANGE
+    return renameat2(AT_FDCWD, strA.c_str(), AT_FDCWD, strB.c_str(), RENAME_EXCHANGE) == 0;
+#else
+    (void)strA;
+    (void)strB;
+    return false;
 #endif
+}
+
+namespace {
+bool RemoveEmptyFolder(const std::string& strPath) { return rmdir(strPath.c_str()) == 0; }
+bool RemoveFileOrLink(const std::string& strPath, DiskKind) { return unlink(strPath.c_str()) == 0; }
+}  // namespace
+#endif
+
+bool DiskRemoveTree(const std::string& strPath) {
+    DiskKind nKind = DiskKindOf(strPath);
+    if (nKind == DiskKind::Missing) return true;
+    if (nKind != DiskKind::Dir) return RemoveFileOrLink(strPath, nKind);
+    std::vector<DiskItem> items;
+    if (!DiskListFolder(strPath, items)) return false;
+    bool bOk = true;
+    for (const DiskItem& item : items) bOk = DiskRemoveTree(DiskJoin(strPath, item.m_strName)) && bOk;
+    return RemoveEmptyFolder(strPath) && bOk;
+}
 
 std::string DiskJoin(const std::string& strFolder, const std::string& strName) {
     if (strFolder.empty()) return strName;

@@ -26,3 +26,18 @@ bool DiskCopyFile(const std::string& strFrom, const std::string& strTo);
 // Moves a finished file over its target in one step.
 bool DiskReplace(const std::string& strFrom, const std::string& strTo);
 bool DiskRemove(const std::string& strPath);
+// Size of a file in bytes, 0 when it can't be read.
+unsigned long long DiskFileSize(const std::string& strPath);
+// A second name for an existing file (a hard link): no bytes are copied.
+bool DiskHardLink(const std::string& strExisting, const std::string& strNew);
+// Moves a folder (or a link) to a new name that must not exist yet.
+bool DiskMove(const std::string& strFrom, const std::string& strTo);
+// Removes a folder and everything in it; links inside are removed, not followed.
+bool DiskRemoveTree(const std::string& strPath);
+#ifndef _WIN32
+// A symbolic link whose text is strTarget; readlink's text of an existing one.
+bool DiskSymlink(const std::string& strTarget, const std::string& strLink);
+bool DiskReadLink(const std::string& strLink, std::string& strTarget);
+// Swaps two names in one step (a folder and a link); false where unsupported.
+bool DiskExchange(const std::string& strA, const std::string& strB);
+#endif

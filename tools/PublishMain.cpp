@@ -1,131 +1,143 @@
-// publish: turns a release folder into the site tree the update client reads.
+// publish: puts a release folder live for the update client, checks what a
+// site serves, and rolls a site back. One table holds the commands.
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <vector>
 
-#include "tools/Publisher.h"
-#include "tools/SiteSigning.h"  // signing (keygen, --key, --expires-days)
+#include "tools/PublishCommands.h"
+#include "tools/SiteFetcher.h"
+#include "tools/SiteSigning.h"
 
 namespace {
 
-const char* const USAGE =
-    "Usage: publish [--skip-unsafe] <release-folder> <site-folder> <product>\n"
+const char* const HELP =
+    "Usage:\n"
+    "  publish [--keep N] [--dry-run] [--skip-unsafe] [--names native|gbk]\n"
+    "          [--key <private.pem> [--expires-days N]] <release-folder> <site-folder> <product>\n"
+    "  publish check <http://host[:port]> <product> [--release <folder>] [--parallel N]\n"
+    "          [--names native|gbk]\n"
+    "  publish rollback <site-folder> <product>\n"
+    "  publish keygen <dir>\n"
+    "  publish help | --help | -h\n"
     "\n"
-    "Publishes the files of <release-folder> for the update client of <product>\n"
-    "(\"Hollo\" for the game hall, or a game's product name). It writes\n"
-    "  <site-folder>/kroupdate/<product>/release/...      the files, same relative paths\n"
-    "  <site-folder>/kroupdate/<product>/filelist.list    one line per folder and file\n"
-    "Serve <site-folder> as the document root of any static web server.\n"
-    "\n"
-    "Every folder gets an entry of its own before its contents, so the client\n"
-    "creates it before fetching into it. Files are copied under a temporary name\n"
-    "and moved into place; the list is written last. Files that an earlier release\n"
-    "left in the site's release folder stay there but are no longer listed.\n"
-    "\n"
-    "The client tells files from folders by a \".\" in the name, so a file needs\n"
-    "one and a folder must have none. Paths the client can't take as they are\n"
-    "are refused, each named with the reason: names with \":\", a backslash byte\n"
-    "(also as the second byte of a GBK character), < > \" | ? * # % or a control\n"
-    "character, names ending in a dot or blank, device names (CON, NUL, ...),\n"
-    "names differing only in letter case, symbolic links and junctions (never\n"
-    "followed), and anything that is not a regular file or folder. Names are taken\n"
-    "byte for byte, so Chinese names must be in GBK, as the client reads them.\n"
-    "\n"
-    "Options:\n"
+    "publish: puts the files of <release-folder> live for the update client of\n"
+    "<product> (\"Hollo\" for the game hall, or a game's product name):\n"
+    "  <site-folder>/releases/<product>/<id>/   a new release: filelist.list, publish.id, release/...\n"
+    "  <site-folder>/kroupdate/<product>        the live release the client reads\n"
+    "(A release folder named like a command is given as ./check.)\n"
+    "Serve <site-folder> as the document root of a static web server. The new\n"
+    "release is written beside the live one and switched to in one step (on Linux\n"
+    "a symbolic link renamed over the old one; on Windows two folder renames,\n"
+    "between which the list answers 404 for a moment), so a request never sees a\n"
+    "list and files of different releases. It prints the files added, changed and\n"
+    "removed against the live release and the bytes a player on it downloads.\n"
+    "  --keep N        releases kept, the live one included (default 2, at least 1)\n"
+    "  --dry-run       print the changes and the refused paths, write nothing\n"
     "  --skip-unsafe   leave refused paths out (each is named) instead of failing\n"
-    "  -h, --help      show this text\n"
+    "  --names gbk     the release's names are GBK bytes already (default: UTF-8 on\n"
+    "                  Linux, the ANSI code page on Windows, converted to GBK)\n"
     "\n"
-    "Exit status: 0 published; 1 refused paths or an error, nothing published;\n"
-    "2 wrong command line.\n";
+    "The client reads names in GBK and tells files from folders by a \".\" in the\n"
+    "name, so a file needs one and a folder must have none. Refused, each named\n"
+    "with the reason, nothing written: names GBK can't hold; names with \":\", a\n"
+    "backslash (also as the second byte of a GBK character), < > \" | ? * # % or a\n"
+    "control character (\"|\" as a second byte is fine); names starting with a blank\n"
+    "or ending in a dot or blank; device names (CON, NUL, ...); names differing only\n"
+    "in letter case; symbolic links and junctions (never followed); anything not a\n"
+    "regular file or folder; and paths too long for the client's 260-byte buffers:\n"
+    "the local path <dir>\\<name> plus its 5-byte temporary suffix \".part\" must stay\n"
+    "under 260 bytes, and so must /kroupdate/<product>/release/<dir>/<name>.\n"
+    "Listed with a warning, as the client never fetches them: files named\n"
+    "winmm.dll, anything in the folder UpdateINI, and selfrenew.kro.\n"
+    "\n"
+    "check: fetches /kroupdate/<product>/filelist.list and every listed file from\n"
+    "the site, asking for each the way the client does, and names every file that\n"
+    "is missing, wrong (bytes against the list's checksum) or failed. With\n"
+    "--release it also compares the served list with that release folder: stale\n"
+    "(another checksum, or listed but not in the release) and unlisted entries.\n"
+    "  --parallel N    requests at once (default 4, 1 to 64)\n"
+    "\n"
+    "rollback: makes the newest kept release older than the live one live again.\n"
+    "\n"
+    "Exit status: 0 done (check: nothing found); 1 refused paths, problems found or\n"
+    "an error; 2 wrong command line.\n";
 
-struct Options {
-    bool m_bSkipUnsafe = false;
-    std::vector<std::string> m_args;
-    SigningOptions m_signing;
+struct CommandSpec {
+    const char* m_pszName;  // nullptr: the default command
+    size_t m_nOperands;
+    const char* m_pszFlags;         // options without a value, "|"-separated
+    const char* m_pszValueOptions;  // options with a value
+    int (*m_pRun)(const CommandLine&);
 };
 
+const CommandSpec COMMANDS[] = {
+    {"check", 2, "", "--release|--parallel|--names", RunCheck},
+    {"rollback", 2, "", "", RunRollback},
+    {"keygen", 1, "", "", RunKeygen},
+    {nullptr, 3, "--dry-run|--skip-unsafe", "--keep|--names|--key|--expires-days", RunPublish},
+};
+
+bool InList(const char* pszList, const std::string& strName) {
+    std::string strList = std::string("|") + pszList + "|";
+    return !strName.empty() && strList.find("|" + strName + "|") != std::string::npos;
+}
+
 // 0: go on; otherwise the exit status.
-int ParseOptions(int argc, char** argv, Options& opt) {
-    for (int i = 1; i < argc; ++i) {
-        if (!strcmp(argv[i], "-h") || !strcmp(argv[i], "--help")) {
-            fputs(USAGE, stdout);
-            fputs(SIGNING_USAGE, stdout);
-            return -1;
-        }
-        if (int nTaken = TakeSigningOption(argc, argv, i, opt.m_signing)) {
-            if (nTaken != 1) return nTaken;
-            continue;
-        }
-        if (!strcmp(argv[i], "--skip-unsafe")) opt.m_bSkipUnsafe = true;
-        else if (argv[i][0] == '-' && argv[i][1] != '\0') {
-            fprintf(stderr, "publish: unknown option %s (see publish --help)\n", argv[i]);
-            return 2;
+int ParseLine(const CommandSpec& spec, int argc, char** argv, int nFirst, CommandLine& line) {
+    for (int i = nFirst; i < argc; ++i) {
+        std::string strArg = argv[i];
+        size_t nEq = strArg.find('=');
+        std::string strName = strArg.substr(0, nEq);
+        if (strArg.size() < 2 || strArg[0] != '-') {
+            line.m_args.push_back(strArg);
+        } else if (InList(spec.m_pszFlags, strArg)) {
+            line.m_options[strArg] = "";
+        } else if (InList(spec.m_pszValueOptions, strName) && nEq != std::string::npos) {
+            line.m_options[strName] = strArg.substr(nEq + 1);
+        } else if (InList(spec.m_pszValueOptions, strArg) && i + 1 < argc) {
+            line.m_options[strArg] = argv[++i];
         } else {
-            opt.m_args.push_back(argv[i]);
+            fprintf(stderr, "publish: unknown option or missing value: %s (see publish --help)\n", argv[i]);
+            return 2;
         }
     }
-    if (opt.m_args.size() != 3) {
-        fputs("publish: expected <release-folder> <site-folder> <product> (see publish --help)\n", stderr);
+    if (line.m_args.size() != spec.m_nOperands) {
+        fprintf(stderr, "publish%s%s: expected %u operands (see publish --help)\n", spec.m_pszName ? " " : "",
+                spec.m_pszName ? spec.m_pszName : "", static_cast<unsigned>(spec.m_nOperands));
         return 2;
     }
     return 0;
 }
 
-// Names every refused path; true when publishing may go on.
-bool ReportProblems(const ReleaseScan& scan, bool bSkipUnsafe) {
-    for (const PublishProblem& p : scan.m_problems)
-        fprintf(stderr, "publish: %s: %s %s\n", bSkipUnsafe ? "left out" : "refused", p.m_strRelPath.c_str(),
-                p.m_strReason.c_str());
-    if (scan.m_problems.empty() || bSkipUnsafe) return true;
-    fprintf(stderr, "publish: %u path(s) refused, nothing published (--skip-unsafe leaves them out)\n",
-            static_cast<unsigned>(scan.m_problems.size()));
-    return false;
+bool WantsHelp(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (!strcmp(argv[i], "-h") || !strcmp(argv[i], "--help")) return true;
+    return argc == 2 && !strcmp(argv[1], "help");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 2 && !strcmp(argv[1], "keygen")) return KeygenMain(argc, argv);
-    Options opt;
-    int nStatus = ParseOptions(argc, argv, opt);
-    if (nStatus != 0) return nStatus < 0 ? 0 : nStatus;
-    const std::string& strRelease = opt.m_args[0];
-    const std::string& strSite = opt.m_args[1];
-    const std::string& strProduct = opt.m_args[2];
-    if (const char* pszWhy = ProductProblem(strProduct)) {
-        fprintf(stderr, "publish: product %s: %s\n", strProduct.c_str(), pszWhy);
-        return 2;
+    if (WantsHelp(argc, argv)) {
+        fputs(HELP, stdout);
+        fputs(SIGNING_USAGE, stdout);
+        return 0;
     }
-    ReleaseScan scan;
-    std::string strError;
-    if (SigningRequested(opt.m_signing) && !LoadSigningKey(opt.m_signing, strError)) {
-        fprintf(stderr, "publish: %s\n", strError.c_str());
+    const CommandSpec* pSpec = &COMMANDS[sizeof COMMANDS / sizeof COMMANDS[0] - 1];
+    int nFirst = 1;
+    for (const CommandSpec& spec : COMMANDS)
+        if (spec.m_pszName && argc > 1 && !strcmp(argv[1], spec.m_pszName)) {
+            pSpec = &spec;
+            nFirst = 2;
+        }
+    CommandLine line;
+    if (int nStatus = ParseLine(*pSpec, argc, argv, nFirst, line)) return nStatus;
+    if (!SiteFetchStartup()) {
+        fputs("publish: can't start the HTTP library\n", stderr);
         return 1;
     }
-    if (!ScanRelease(strRelease, scan, strError)) {
-        fprintf(stderr, "publish: %s\n", strError.c_str());
-        return 1;
-    }
-    if (!ReportProblems(scan, opt.m_bSkipUnsafe)) return 1;
-    if (scan.m_entries.empty()) {
-        fputs("publish: every path was left out, nothing to publish\n", stderr);
-        return 1;
-    }
-    if (!WriteSite(strRelease, strSite, strProduct, scan.m_entries, strError)) {
-        fprintf(stderr, "publish: %s\n", strError.c_str());
-        return 1;
-    }
-    if (SigningRequested(opt.m_signing) &&
-        !WriteSignedManifest(strSite, strProduct, scan.m_entries, opt.m_signing, time(nullptr), strError)) {
-        fprintf(stderr, "publish: %s\n", strError.c_str());
-        return 1;
-    }
-    unsigned nFolders = 0;
-    for (const PublishEntry& e : scan.m_entries) nFolders += e.m_bFolder ? 1 : 0;
-    printf("publish: %u file(s) and %u folder(s) of %s published to %s/kroupdate/%s\n",
-           static_cast<unsigned>(scan.m_entries.size() - nFolders), nFolders, strRelease.c_str(), strSite.c_str(),
-           strProduct.c_str());
-    return 0;
+    int nStatus = pSpec->m_pRun(line);
+    SiteFetchCleanup();
+    return nStatus;
 }

@@ -22,10 +22,10 @@ const char* const SIGNING_USAGE =
     "Signing (the client built with the matching public key installs nothing else):\n"
     "  publish keygen <dir>   writes <dir>/private.pem (owner only; keep it off the\n"
     "                         server and out of any repository) and <dir>/public.pem\n"
-    "  --key <private.pem>    also writes kroupdate/<product>/filelist.sig: sizes and\n"
-    "                         SHA-256 of the list and of every file, signed; its serial\n"
-    "                         is one more than the site's previous one and never below\n"
-    "                         the current UTC time in seconds\n"
+    "  --key <private.pem>    also writes filelist.sig into the new release before it\n"
+    "                         goes live: sizes and SHA-256 of the list and of every\n"
+    "                         file, signed; its serial is one more than the live\n"
+    "                         release's and never below the current UTC time in seconds\n"
     "  --expires-days N       clients refuse the signed release N days after publishing\n"
     "                         (default: it never expires)\n";
 
@@ -86,7 +86,8 @@ bool HashServedFiles(const std::string& strRelease, const std::vector<PublishEnt
         ManifestFile f;
         f.m_strDir = e.m_strDir;
         f.m_strName = e.m_strName;
-        std::string strPath = ServedPath(strRelease, e.m_strRelPath);
+        // The site's names: GBK bytes, which differ from the release folder's on Linux.
+        std::string strPath = ServedPath(strRelease, e.m_strSiteRel.empty() ? e.m_strRelPath : e.m_strSiteRel);
         if (!Sha256OfFile(strPath, f.m_sha256, f.m_nSize)) {
             strError = "can't read " + strPath + " to sign it";
             return false;
@@ -98,26 +99,15 @@ bool HashServedFiles(const std::string& strRelease, const std::vector<PublishEnt
 
 }  // namespace
 
-int TakeSigningOption(int argc, char** argv, int& i, SigningOptions& opt) {
-    bool bKey = !strcmp(argv[i], "--key"), bDays = !strcmp(argv[i], "--expires-days");
-    if (!bKey && !bDays) return 0;
-    if (i + 1 >= argc) {
-        fprintf(stderr, "publish: %s needs a value\n", argv[i]);
-        return 2;
-    }
-    const char* pszValue = argv[++i];
-    if (bKey) {
-        opt.m_strKeyPath = pszValue;
-        return 1;
-    }
+bool ParseExpiresDays(const std::string& strValue, unsigned& nDays) {
     char* pEnd = nullptr;
-    unsigned long n = strtoul(pszValue, &pEnd, 10);
-    if (pszValue[0] < '0' || pszValue[0] > '9' || *pEnd || n == 0 || n > EXPIRES_DAYS_MAX) {
+    unsigned long n = strtoul(strValue.c_str(), &pEnd, 10);
+    if (strValue.empty() || strValue[0] < '0' || strValue[0] > '9' || *pEnd || n == 0 || n > EXPIRES_DAYS_MAX) {
         fprintf(stderr, "publish: --expires-days takes a number of days from 1 to %u\n", EXPIRES_DAYS_MAX);
-        return 2;
+        return false;
     }
-    opt.m_nExpiresDays = static_cast<unsigned>(n);
-    return 1;
+    nDays = static_cast<unsigned>(n);
+    return true;
 }
 
 bool LoadSigningKey(SigningOptions& opt, std::string& strError) {
@@ -141,12 +131,11 @@ uint64_t NextSerial(uint64_t nPrevious, uint64_t nNow) {
     return nPrevious + 1 > nNow ? nPrevious + 1 : nNow;
 }
 
-bool WriteSignedManifest(const std::string& strSite, const std::string& strProduct,
-                         const std::vector<PublishEntry>& entries, const SigningOptions& opt, uint64_t nNow,
-                         std::string& strError) {
-    std::string strProductDir = DiskJoin(DiskJoin(strSite, "kroupdate"), strProduct);
-    std::string strList = DiskJoin(strProductDir, "filelist.list");
-    std::string strSig = DiskJoin(strProductDir, "filelist.sig");
+bool SignReleaseFolder(const std::string& strRelease, const std::string& strPreviousSig, const std::string& strProduct,
+                       const std::vector<PublishEntry>& entries, const SigningOptions& opt, uint64_t nNow,
+                       std::string& strError) {
+    std::string strList = DiskJoin(strRelease, "filelist.list");
+    std::string strSig = DiskJoin(strRelease, "filelist.sig");
     unsigned char listSha[MANIFEST_DIGEST_BYTES];
     uint64_t nListSize = 0;
     std::vector<ManifestFile> files;
@@ -154,9 +143,9 @@ bool WriteSignedManifest(const std::string& strSite, const std::string& strProdu
         strError = "can't read " + strList + " to sign it";
         return false;
     }
-    if (!HashServedFiles(DiskJoin(strProductDir, "release"), entries, files, strError)) return false;
+    if (!HashServedFiles(DiskJoin(strRelease, "release"), entries, files, strError)) return false;
     uint64_t nExpires = opt.m_nExpiresDays ? nNow + opt.m_nExpiresDays * SECONDS_PER_DAY : 0;
-    std::string strBody = FormatManifestBody(strProduct, NextSerial(PreviousSerial(strSig), nNow), nExpires,
+    std::string strBody = FormatManifestBody(strProduct, NextSerial(PreviousSerial(strPreviousSig), nNow), nExpires,
                                              nListSize, listSha, files);
     unsigned char sig[SIGN_SIGNATURE_BYTES], xy[SIGN_PUBLIC_BYTES];
     if (!SignMessagePem(opt.m_strKeyPem, strBody.data(), strBody.size(), sig, xy, strError)) return false;
@@ -170,12 +159,15 @@ bool WriteSignedManifest(const std::string& strSite, const std::string& strProdu
     return true;
 }
 
-int KeygenMain(int argc, char** argv) {
-    if (argc != 3) {
-        fputs("publish: expected publish keygen <dir> (see publish --help)\n", stderr);
-        return 2;
-    }
-    std::string strDir = argv[2], strPrivate, strPublic, strError;
+bool WriteSignedManifest(const std::string& strSite, const std::string& strProduct,
+                         const std::vector<PublishEntry>& entries, const SigningOptions& opt, uint64_t nNow,
+                         std::string& strError) {
+    std::string strLive = DiskJoin(DiskJoin(strSite, "kroupdate"), strProduct);
+    return SignReleaseFolder(strLive, DiskJoin(strLive, "filelist.sig"), strProduct, entries, opt, nNow, strError);
+}
+
+int KeygenInto(const std::string& strDir) {
+    std::string strPrivate, strPublic, strError;
     std::string strPrivatePath = DiskJoin(strDir, "private.pem"), strPublicPath = DiskJoin(strDir, "public.pem");
     if (DiskKindOf(strPrivatePath) != DiskKind::Missing || DiskKindOf(strPublicPath) != DiskKind::Missing) {
         fprintf(stderr, "publish: %s already holds a key; keygen never overwrites one\n", strDir.c_str());

@@ -125,7 +125,7 @@ TEST_F(PublishCli, SiteIsReadBackByTheClient) {
     Put(m_strRel + "/\xD6\xD0\xCE\xC4.txt", "");
     std::string strSite = m_strTmp + "/site";
     for (int nRound = 0; nRound < 2; ++nRound) {  // publishing again over the site gives the same
-        RunResult r = RunPublish(m_strRel + " " + strSite + " Hollo");
+        RunResult r = RunPublish("--names gbk " + m_strRel + " " + strSite + " Hollo");
         ASSERT_EQ(0, r.m_nStatus) << r.m_strOutput;
         std::string strList = strSite + "/kroupdate/Hollo/filelist.list";
         EXPECT_EQ("/:a.dll:-771566985\r\n/:b.dll:899311407\r\n/:skin:0\r\nskin:main:0\r\n"

@@ -1,0 +1,46 @@
+// publish check: what a mirror serves against what was published.
+#include <cstdio>
+#include <cstdlib>
+
+#include "tools/GbkNames.h"
+#include "tools/ProgressLine.h"
+#include "tools/PublishCommands.h"
+#include "tools/SiteCheck.h"
+
+int RunCheck(const CommandLine& line) {
+    SiteAddress address;
+    std::string strError;
+    if (!ParseSiteAddress(line.m_args[0], address, strError)) {
+        fprintf(stderr, "publish check: %s\n", strError.c_str());
+        return 2;
+    }
+    CheckOptions options;
+    options.m_strProduct = line.m_args[1];
+    options.m_strRelease = line.Value("--release", "");
+    long nParallel = strtol(line.Value("--parallel", "4").c_str(), nullptr, 10);
+    if (nParallel < 1 || nParallel > 64) {
+        fputs("publish check: --parallel takes a number from 1 to 64\n", stderr);
+        return 2;
+    }
+    options.m_nParallel = static_cast<unsigned>(nParallel);
+    std::string strNames = line.Value("--names", "native");
+    options.m_scan.m_nNames = strNames == "gbk" ? DiskNames::Gbk : DiskNames::Native;
+
+    ProgressLine progress(stdout);
+    options.m_onProgress = [&](const CheckProgress& p) {
+        progress.Show("checking", p.m_nFilesDone, p.m_nFiles, p.m_nBytesDone, 0);
+    };
+    CheckReport report;
+    bool bRan = CheckSite(address, options, report, strError);
+    progress.Finish();
+    if (!bRan) {
+        fprintf(stderr, "publish check: %s\n", strError.c_str());
+        return 1;
+    }
+    for (const CheckFinding& f : report.m_findings)
+        printf("%s: %s: %s\n", FindingName(f.m_nKind), GbkForDisplay(f.m_strPath).c_str(), f.m_strDetail.c_str());
+    printf("publish check: %u listed file(s), %.1f MB fetched from %s, %u problem(s)\n", report.m_nListed,
+           static_cast<double>(report.m_nBytes) / (1024.0 * 1024.0), line.m_args[0].c_str(),
+           static_cast<unsigned>(report.m_findings.size()));
+    return report.m_findings.empty() ? 0 : 1;
+}

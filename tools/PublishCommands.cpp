@@ -1,0 +1,141 @@
+// publish and rollback: from a release folder to the live site and back.
+#include "tools/PublishCommands.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include "tools/ChangeReport.h"
+#include "tools/DiskFiles.h"
+#include "tools/ProgressLine.h"
+#include "tools/Publisher.h"
+#include "tools/SiteReleases.h"
+#include "tools/SiteSigning.h"
+
+namespace {
+
+// A whole number in [nMin, nMax] or -1.
+long ReadCount(const std::string& strValue, long nMin, long nMax) {
+    char* pEnd = nullptr;
+    long n = strtol(strValue.c_str(), &pEnd, 10);
+    return (strValue.empty() || *pEnd || n < nMin || n > nMax) ? -1 : n;
+}
+
+bool ReadNames(const CommandLine& line, DiskNames& nNames) {
+    std::string strNames = line.Value("--names", "native");
+    if (strNames != "native" && strNames != "gbk") {
+        fputs("publish: --names takes native or gbk\n", stderr);
+        return false;
+    }
+    nNames = strNames == "gbk" ? DiskNames::Gbk : DiskNames::Native;
+    return true;
+}
+
+// --key and --expires-days; the key is read and tried before anything is written.
+int ReadSigning(const CommandLine& line, SigningOptions& signing) {
+    signing.m_strKeyPath = line.Value("--key", "");
+    if (line.Has("--expires-days") && !ParseExpiresDays(line.Value("--expires-days", ""), signing.m_nExpiresDays))
+        return 2;
+    std::string strError;
+    if (SigningRequested(signing) && !LoadSigningKey(signing, strError)) {
+        fprintf(stderr, "publish: %s\n", strError.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+// Names every refused path and every entry the client skips; true when publishing may go on.
+bool ReportProblems(const ReleaseScan& scan, bool bSkipUnsafe) {
+    for (const PublishProblem& p : scan.m_warnings)
+        fprintf(stderr, "publish: warning: %s is listed, but %s\n", p.m_strRelPath.c_str(), p.m_strReason.c_str());
+    for (const PublishProblem& p : scan.m_problems)
+        fprintf(stderr, "publish: %s: %s %s\n", bSkipUnsafe ? "left out" : "refused", p.m_strRelPath.c_str(),
+                p.m_strReason.c_str());
+    if (scan.m_problems.empty() || bSkipUnsafe) return true;
+    fprintf(stderr, "publish: %u path(s) refused, nothing published (--skip-unsafe leaves them out)\n",
+            static_cast<unsigned>(scan.m_problems.size()));
+    return false;
+}
+
+void PrintResult(const PublishResult& result, const std::string& strSite, const std::string& strProduct) {
+    printf("publish: release %s of %s is live at %s/kroupdate/%s", result.m_strId.c_str(), strProduct.c_str(),
+           strSite.c_str(), strProduct.c_str());
+    if (!result.m_strPrevious.empty()) printf(" (replacing %s)", result.m_strPrevious.c_str());
+    printf("\n");
+    for (const std::string& id : result.m_removed) printf("publish: removed the old release %s\n", id.c_str());
+}
+
+}  // namespace
+
+int RunPublish(const CommandLine& line) {
+    const std::string& strRelease = line.m_args[0];
+    const std::string& strSite = line.m_args[1];
+    const std::string& strProduct = line.m_args[2];
+    if (const char* pszWhy = ProductProblem(strProduct)) {
+        fprintf(stderr, "publish: product %s: %s\n", strProduct.c_str(), pszWhy);
+        return 2;
+    }
+    long nKeep = ReadCount(line.Value("--keep", "2"), 1, 1000);
+    ScanOptions scanOptions;
+    scanOptions.m_strProduct = strProduct;
+    if (nKeep < 0) fputs("publish: --keep takes a number from 1 to 1000\n", stderr);
+    if (nKeep < 0 || !ReadNames(line, scanOptions.m_nNames)) return 2;
+    SigningOptions signing;
+    if (int nStatus = ReadSigning(line, signing)) return nStatus;
+
+    ReleaseScan scan;
+    std::string strError;
+    if (!ScanRelease(strRelease, scanOptions, scan, strError)) {
+        fprintf(stderr, "publish: %s\n", strError.c_str());
+        return 1;
+    }
+    if (!ReportProblems(scan, line.Has("--skip-unsafe"))) return 1;
+    if (scan.m_entries.empty()) {
+        fputs("publish: every path was left out, nothing to publish\n", stderr);
+        return 1;
+    }
+    SiteLayout site = SiteLayoutOf(strSite, strProduct);
+    std::vector<FileEntry> previous;
+    bool bHadPrevious = ReadLiveList(site.m_strLive, previous);
+    printf("publish: %s\n", FormatChangeReport(CompareReleases(previous, bHadPrevious, scan.m_entries)).c_str());
+    if (line.Has("--dry-run")) {
+        puts("publish: dry run, nothing written");
+        return 0;
+    }
+
+    ProgressLine progress(stdout);
+    PublishOptions options;
+    options.m_nKeep = static_cast<unsigned>(nKeep);
+    options.m_onProgress = [&](const PublishProgress& p) {
+        progress.Show("publishing", p.m_nFilesDone, p.m_nFiles, p.m_nBytesDone, p.m_nBytes);
+    };
+    if (SigningRequested(signing)) {
+        std::string strPreviousSig = DiskJoin(site.m_strLive, "filelist.sig");
+        options.m_beforeSwitch = [&, strPreviousSig](const std::string& strReleaseDir, std::string& strWhy) {
+            return SignReleaseFolder(strReleaseDir, strPreviousSig, strProduct, scan.m_entries, signing,
+                                     static_cast<uint64_t>(time(nullptr)), strWhy);
+        };
+    }
+    PublishResult result;
+    bool bOk = PublishSite(strRelease, strSite, strProduct, scan.m_entries, options, result, strError);
+    progress.Finish();
+    if (!bOk) {
+        fprintf(stderr, "publish: %s\n", strError.c_str());
+        return 1;
+    }
+    PrintResult(result, strSite, strProduct);
+    return 0;
+}
+
+int RunKeygen(const CommandLine& line) { return KeygenInto(line.m_args[0]); }
+
+int RunRollback(const CommandLine& line) {
+    std::string strFrom, strTo, strError;
+    if (!RollbackSite(line.m_args[0], line.m_args[1], strFrom, strTo, strError)) {
+        fprintf(stderr, "publish rollback: %s\n", strError.c_str());
+        return 1;
+    }
+    printf("publish rollback: release %s of %s is live again (was %s)\n", strTo.c_str(), line.m_args[1].c_str(),
+           strFrom.c_str());
+    return 0;
+}

@@ -1,0 +1,164 @@
+// Fetching the served list and files in parallel and comparing checksums.
+#include "tools/SiteCheck.h"
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+
+#include "tools/ListText.h"
+#include "update/Checksum.h"
+#include "update/FileList.h"
+#include "update/PathRules.h"
+
+namespace {
+
+std::string EntryKey(const std::string& strDir, const std::string& strName) {
+    return FoldCaseAZ(strDir == "\\" ? "/" : strDir) + ":" + FoldCaseAZ(strName);
+}
+
+// The list's entries read line by line with the client's own reader.
+bool FetchList(SiteFetcher& fetcher, const std::string& strProduct, std::vector<FileEntry>& entries,
+               std::string& strError) {
+    std::string strPath = "/kroupdate/" + strProduct + "/filelist.list", strBody;
+    int nStatus = 0;
+    if (!fetcher.Get(strPath, [&](const char* p, size_t n) { strBody.append(p, n); }, nStatus, strError)) {
+        strError = strPath + ": " + strError;
+        return false;
+    }
+    if (nStatus != 200) {
+        strError = strPath + ": HTTP status " + std::to_string(nStatus);
+        return false;
+    }
+    ParseFileListText(strBody, entries);
+    return true;
+}
+
+struct FileResult {
+    bool m_bFound = false;  // m_finding holds a problem
+    CheckFinding m_finding{Finding::Failed, std::string(), std::string()};
+    unsigned long long m_nBytes = 0;
+};
+
+class ParallelChecker {
+public:
+    ParallelChecker(const SiteAddress& address, const CheckOptions& options, const std::vector<FileEntry>& files)
+        : m_address(address), m_options(options), m_files(files), m_results(files.size()) {}
+
+    void Run() {
+        unsigned nThreads = m_options.m_nParallel < 1 ? 1 : m_options.m_nParallel;
+        if (nThreads > m_files.size()) nThreads = m_files.size() ? static_cast<unsigned>(m_files.size()) : 1;
+        std::vector<std::thread> workers;
+        for (unsigned i = 0; i < nThreads; ++i) workers.emplace_back([this] { Work(); });
+        for (std::thread& t : workers) t.join();
+    }
+    const std::vector<FileResult>& Results() const { return m_results; }
+
+private:
+    void Work() {
+        // Nothing may leave a thread; a failure is a finding.
+        try {
+            std::string strError;
+            std::unique_ptr<SiteFetcher> fetcher = OpenSiteFetcher(m_address, strError);
+            for (size_t i; (i = m_next++) < m_files.size();) CheckOne(fetcher.get(), i, strError);
+        } catch (...) {
+        }
+    }
+
+    void CheckOne(SiteFetcher* fetcher, size_t i, const std::string& strOpenError) {
+        const FileEntry& e = m_files[i];
+        FileResult& r = m_results[i];
+        std::string strPath = "/kroupdate/" + m_options.m_strProduct + "/release/" +
+                              (e.m_strDir == "/" || e.m_strDir == "\\" ? e.m_strName : e.m_strDir + "/" + e.m_strName);
+        for (char& c : strPath)
+            if (c == '\\') c = '/';
+        uint32_t nCrc = ChecksumStart();
+        int nStatus = 0;
+        std::string strError = strOpenError;
+        bool bAnswered = fetcher && fetcher->Get(strPath, [&](const char* p, size_t n) {
+            nCrc = ChecksumUpdate(nCrc, p, n);
+            r.m_nBytes += n;
+        }, nStatus, strError);
+        r.m_bFound = true;
+        if (!bAnswered) r.m_finding = {Finding::Failed, strPath, strError};
+        else if (nStatus == 404) r.m_finding = {Finding::Missing, strPath, "HTTP status 404"};
+        else if (nStatus != 200) r.m_finding = {Finding::Failed, strPath, "HTTP status " + std::to_string(nStatus)};
+        else if (nCrc != e.m_nCrc) r.m_finding = {Finding::Wrong, strPath, "served bytes don't match the list's checksum"};
+        else r.m_bFound = false;
+        Progress(r.m_nBytes);
+    }
+
+    void Progress(unsigned long long nBytes) {
+        std::lock_guard<std::mutex> hold(m_lock);
+        ++m_progress.m_nFilesDone;
+        m_progress.m_nFiles = m_files.size();
+        m_progress.m_nBytesDone += nBytes;
+        if (m_options.m_onProgress) m_options.m_onProgress(m_progress);
+    }
+
+    const SiteAddress& m_address;
+    const CheckOptions& m_options;
+    const std::vector<FileEntry>& m_files;
+    std::vector<FileResult> m_results;
+    std::atomic<size_t> m_next{0};
+    std::mutex m_lock;
+    CheckProgress m_progress;
+};
+
+// The served list against the release the site should serve.
+bool CompareWithRelease(const CheckOptions& options, const std::vector<FileEntry>& listed, CheckReport& report,
+                        std::string& strError) {
+    ReleaseScan scan;
+    ScanOptions scanOptions = options.m_scan;
+    scanOptions.m_strProduct = options.m_strProduct;
+    if (!ScanRelease(options.m_strRelease, scanOptions, scan, strError)) return false;
+    std::unordered_map<std::string, const FileEntry*> served;
+    for (const FileEntry& e : listed) served.emplace(EntryKey(e.m_strDir, e.m_strName), &e);
+    for (const PublishEntry& e : scan.m_entries) {
+        auto it = served.find(EntryKey(e.m_strDir, e.m_strName));
+        if (it == served.end()) {
+            report.m_findings.push_back({Finding::Unlisted, e.m_strSiteRel, "in the release, not in the served list"});
+            continue;
+        }
+        if (!e.m_bFolder && it->second->m_nCrc != e.m_nCrc)
+            report.m_findings.push_back({Finding::Stale, e.m_strSiteRel, "the served list has another checksum than the release"});
+        served.erase(it);
+    }
+    for (const auto& left : served)
+        report.m_findings.push_back({Finding::Stale, ClientLocalPath(left.second->m_strDir, left.second->m_strName),
+                                     "listed by the site, not in the release"});
+    return true;
+}
+
+}  // namespace
+
+const char* FindingName(Finding nKind) {
+    switch (nKind) {
+        case Finding::Missing: return "missing";
+        case Finding::Wrong: return "wrong";
+        case Finding::Stale: return "stale";
+        case Finding::Unlisted: return "unlisted";
+        case Finding::Failed: return "failed";
+    }
+    return "?";
+}
+
+bool CheckSite(const SiteAddress& address, const CheckOptions& options, CheckReport& report, std::string& strError) {
+    std::vector<FileEntry> listed;
+    {
+        std::unique_ptr<SiteFetcher> fetcher = OpenSiteFetcher(address, strError);
+        if (!fetcher || !FetchList(*fetcher, options.m_strProduct, listed, strError)) return false;
+    }
+    if (!options.m_strRelease.empty() && !CompareWithRelease(options, listed, report, strError)) return false;
+    std::vector<FileEntry> files;
+    for (const FileEntry& e : listed)
+        if (NameHasDot(e.m_strName)) files.push_back(e);
+    report.m_nListed = static_cast<unsigned>(files.size());
+    ParallelChecker checker(address, options, files);
+    checker.Run();
+    for (const FileResult& r : checker.Results()) {
+        report.m_nBytes += r.m_nBytes;
+        if (r.m_bFound) report.m_findings.push_back(r.m_finding);
+    }
+    return true;
+}
