@@ -60,8 +60,14 @@ bool PublishRelease(const std::string& strProduct, const ReleaseFiles& files) {
 
 bool PublishSignedRelease(const std::string& strProduct, const ReleaseFiles& files, const std::string& strPrivatePem,
                           uint64_t nNow, unsigned nExpiresDays) {
+    // The live release's manifest names the serial the next one must pass; the
+    // switch to a new release folder leaves it behind, so it comes along.
+    std::string strLiveSig = ReadWholeFile(SiteProductFilePath(strProduct, "filelist.sig"));
     std::vector<PublishEntry> entries;
     if (!WriteRelease(strProduct, files, entries)) return false;
+    if (!strLiveSig.empty() && ReadWholeFile(SiteProductFilePath(strProduct, "filelist.sig")).empty() &&
+        !WriteWholeFile(SiteProductFilePath(strProduct, "filelist.sig"), strLiveSig))
+        return false;
     SigningOptions opt;
     opt.m_strKeyPem = strPrivatePem;
     opt.m_nExpiresDays = nExpiresDays;
