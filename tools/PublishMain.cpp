@@ -63,7 +63,7 @@ const char* const HELP =
     "Exit status: 0 done (check: nothing found); 1 refused paths, problems found or\n"
     "an error; 2 wrong command line.\n";
 
-struct CommandSpec {
+struct CommandForm {
     const char* m_pszName;  // nullptr: the default command
     size_t m_nOperands;
     const char* m_pszFlags;         // options without a value, "|"-separated
@@ -71,7 +71,7 @@ struct CommandSpec {
     int (*m_pRun)(const CommandLine&);
 };
 
-const CommandSpec COMMANDS[] = {
+const CommandForm COMMANDS[] = {
     {"check", 2, "", "--release|--parallel|--names", RunCheck},
     {"rollback", 2, "", "", RunRollback},
     {"keygen", 1, "", "", RunKeygen},
@@ -84,27 +84,27 @@ bool InList(const char* pszList, const std::string& strName) {
 }
 
 // 0: go on; otherwise the exit status.
-int ParseLine(const CommandSpec& spec, int argc, char** argv, int nFirst, CommandLine& line) {
+int ParseLine(const CommandForm& form, int argc, char** argv, int nFirst, CommandLine& line) {
     for (int i = nFirst; i < argc; ++i) {
         std::string strArg = argv[i];
         size_t nEq = strArg.find('=');
         std::string strName = strArg.substr(0, nEq);
         if (strArg.size() < 2 || strArg[0] != '-') {
             line.m_args.push_back(strArg);
-        } else if (InList(spec.m_pszFlags, strArg)) {
+        } else if (InList(form.m_pszFlags, strArg)) {
             line.m_options[strArg] = "";
-        } else if (InList(spec.m_pszValueOptions, strName) && nEq != std::string::npos) {
+        } else if (InList(form.m_pszValueOptions, strName) && nEq != std::string::npos) {
             line.m_options[strName] = strArg.substr(nEq + 1);
-        } else if (InList(spec.m_pszValueOptions, strArg) && i + 1 < argc) {
+        } else if (InList(form.m_pszValueOptions, strArg) && i + 1 < argc) {
             line.m_options[strArg] = argv[++i];
         } else {
             fprintf(stderr, "publish: unknown option or missing value: %s (see publish --help)\n", argv[i]);
             return 2;
         }
     }
-    if (line.m_args.size() != spec.m_nOperands) {
-        fprintf(stderr, "publish%s%s: expected %u operands (see publish --help)\n", spec.m_pszName ? " " : "",
-                spec.m_pszName ? spec.m_pszName : "", static_cast<unsigned>(spec.m_nOperands));
+    if (line.m_args.size() != form.m_nOperands) {
+        fprintf(stderr, "publish%s%s: expected %u operands (see publish --help)\n", form.m_pszName ? " " : "",
+                form.m_pszName ? form.m_pszName : "", static_cast<unsigned>(form.m_nOperands));
         return 2;
     }
     return 0;
@@ -124,20 +124,20 @@ int main(int argc, char** argv) {
         fputs(SIGNING_USAGE, stdout);
         return 0;
     }
-    const CommandSpec* pSpec = &COMMANDS[sizeof COMMANDS / sizeof COMMANDS[0] - 1];
+    const CommandForm* pForm = &COMMANDS[sizeof COMMANDS / sizeof COMMANDS[0] - 1];
     int nFirst = 1;
-    for (const CommandSpec& spec : COMMANDS)
-        if (spec.m_pszName && argc > 1 && !strcmp(argv[1], spec.m_pszName)) {
-            pSpec = &spec;
+    for (const CommandForm& form : COMMANDS)
+        if (form.m_pszName && argc > 1 && !strcmp(argv[1], form.m_pszName)) {
+            pForm = &form;
             nFirst = 2;
         }
     CommandLine line;
-    if (int nStatus = ParseLine(*pSpec, argc, argv, nFirst, line)) return nStatus;
+    if (int nStatus = ParseLine(*pForm, argc, argv, nFirst, line)) return nStatus;
     if (!SiteFetchStartup()) {
         fputs("publish: can't start the HTTP library\n", stderr);
         return 1;
     }
-    int nStatus = pSpec->m_pRun(line);
+    int nStatus = pForm->m_pRun(line);
     SiteFetchCleanup();
     return nStatus;
 }

@@ -12,27 +12,15 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include "../lists/native/NativeFiles.h"
 
 namespace {
 
 std::string g_strPublish;
 
-struct RunResult {
-    int m_nStatus;
-    std::string m_strOutput;
-};
+using nativetest::RunResult;
 
-RunResult Publish(const std::string& strArgs) {
-    RunResult result{-1, std::string()};
-    FILE* p = popen((g_strPublish + " " + strArgs + " 2>&1").c_str(), "r");
-    if (!p) return result;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) result.m_strOutput.append(buf, n);
-    int nRaw = pclose(p);
-    result.m_nStatus = WIFEXITED(nRaw) ? WEXITSTATUS(nRaw) : -1;
-    return result;
-}
+RunResult Publish(const std::string& strArgs) { return nativetest::RunCommand(g_strPublish + " " + strArgs); }
 
 bool Has(const RunResult& r, const std::string& strText) { return r.m_strOutput.find(strText) != std::string::npos; }
 
@@ -47,16 +35,7 @@ void Put(const std::string& strPath, const std::string& strBytes) {
     fclose(f);
 }
 
-std::string Slurp(const std::string& strPath) {
-    std::string s;
-    FILE* f = fopen(strPath.c_str(), "rb");
-    if (!f) return s;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-    fclose(f);
-    return s;
-}
+using nativetest::Slurp;
 
 bool Exists(const std::string& strPath) {
     struct stat st;

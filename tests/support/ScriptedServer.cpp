@@ -89,11 +89,11 @@ enum class RangeAsked { kWhole, kPart, kUnsatisfiable };
 // as a server that does not understand a range sends the whole body.
 RangeAsked ParseRange(const std::string& value, size_t nSize, size_t* pFrom, size_t* pTo) {
     if (value.compare(0, 6, "bytes=") != 0 || value.find(',') != std::string::npos) return RangeAsked::kWhole;
-    std::string spec = value.substr(6);
-    size_t nDash = spec.find('-');
+    std::string strRange = value.substr(6);
+    size_t nDash = strRange.find('-');
     if (nDash == std::string::npos) return RangeAsked::kWhole;
-    std::string first = spec.substr(0, nDash);
-    std::string last = spec.substr(nDash + 1);
+    std::string first = strRange.substr(0, nDash);
+    std::string last = strRange.substr(nDash + 1);
     if (first.empty()) {
         if (last.empty()) return RangeAsked::kWhole;
         size_t nSuffix = strtoul(last.c_str(), nullptr, 10);

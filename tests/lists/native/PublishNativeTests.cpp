@@ -11,6 +11,7 @@
 
 #include "update/FileList.h"
 #include "update/PathRules.h"
+#include "NativeFiles.h"
 
 // The client's globals; the program defines them in its start-up code.
 std::vector<FileEntry> g_updateList;
@@ -20,22 +21,9 @@ namespace {
 
 std::string g_strPublish;
 
-struct RunResult {
-    int m_nStatus;
-    std::string m_strOutput;
-};
+using nativetest::RunResult;
 
-RunResult RunPublish(const std::string& strArgs) {
-    RunResult result{-1, std::string()};
-    FILE* p = popen((g_strPublish + " " + strArgs + " 2>&1").c_str(), "r");
-    if (!p) return result;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) result.m_strOutput.append(buf, n);
-    int nRaw = pclose(p);
-    result.m_nStatus = WIFEXITED(nRaw) ? WEXITSTATUS(nRaw) : -1;
-    return result;
-}
+RunResult RunPublish(const std::string& strArgs) { return nativetest::RunCommand(g_strPublish + " " + strArgs); }
 
 void Put(const std::string& strPath, const std::string& strBytes) {
     FILE* f = fopen(strPath.c_str(), "wb");
@@ -44,16 +32,7 @@ void Put(const std::string& strPath, const std::string& strBytes) {
     fclose(f);
 }
 
-std::string Slurp(const std::string& strPath) {
-    std::string s;
-    FILE* f = fopen(strPath.c_str(), "rb");
-    if (!f) return s;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-    fclose(f);
-    return s;
-}
+using nativetest::Slurp;
 
 class PublishCli : public ::testing::Test {
 protected:

@@ -19,6 +19,7 @@
 #include "tools/KeyPem.h"
 #include "tools/Signing.h"
 #include "update/Manifest.h"
+#include "NativeFiles.h"
 
 namespace {
 
@@ -34,16 +35,7 @@ int RunShell(const std::string& strCommand) {
     return WIFEXITED(nRaw) ? WEXITSTATUS(nRaw) : -1;
 }
 
-std::string Slurp(const std::string& strPath) {
-    std::string s;
-    FILE* f = fopen(strPath.c_str(), "rb");
-    if (!f) return s;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
-    fclose(f);
-    return s;
-}
+using nativetest::Slurp;
 
 const char* const HASH_A = "5891b5b522d5df086d0ff0b110fbd9d21bb4fc7163af34d08286a2e846f6be03";
 const char* const HASH_B = "e258d248fda94c63753607f7c4494ee0fcbe92f1a76bfdac795c9d84101eb317";
