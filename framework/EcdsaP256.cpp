@@ -6,50 +6,21 @@
 
 #include <cstring>
 
+#include "framework/CngHandles.h"
 #include "framework/Sha256.h"
 
 namespace fw {
 
 namespace {
 
-void DebugStatus(const char* pszCall, LONG nStatus) {
-    char szText[96];
-    wsprintfA(szText, "EcdsaP256: %s failed, status 0x%08lX", pszCall, static_cast<unsigned long>(nStatus));
-    OutputDebugStringA(szText);
-}
-
-class AlgHandle {
-public:
-    AlgHandle() = default;
-    ~AlgHandle() { if (m_h) BCryptCloseAlgorithmProvider(m_h, 0); }
-    AlgHandle(const AlgHandle&) = delete;
-    AlgHandle& operator=(const AlgHandle&) = delete;
-    BCRYPT_ALG_HANDLE* Out() { return &m_h; }
-    BCRYPT_ALG_HANDLE Get() const { return m_h; }
-
-private:
-    BCRYPT_ALG_HANDLE m_h = nullptr;
-};
-
-class KeyHandle {
-public:
-    KeyHandle() = default;
-    ~KeyHandle() { if (m_h) BCryptDestroyKey(m_h); }
-    KeyHandle(const KeyHandle&) = delete;
-    KeyHandle& operator=(const KeyHandle&) = delete;
-    BCRYPT_KEY_HANDLE* Out() { return &m_h; }
-    BCRYPT_KEY_HANDLE Get() const { return m_h; }
-
-private:
-    BCRYPT_KEY_HANDLE m_h = nullptr;
-};
+void DebugStatus(const char* pszCall, LONG nStatus) { DebugCngStatus("EcdsaP256", pszCall, nStatus); }
 
 }  // namespace
 
 bool EcdsaP256VerifyDigest(const unsigned char key[ECDSA_P256_KEY_BYTES],
                            const unsigned char digest[ECDSA_P256_DIGEST_BYTES],
                            const unsigned char sig[ECDSA_P256_SIG_BYTES]) {
-    AlgHandle alg;
+    CngAlgorithm alg;
     NTSTATUS n = BCryptOpenAlgorithmProvider(alg.Out(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0);
     if (!BCRYPT_SUCCESS(n)) {
         DebugStatus("BCryptOpenAlgorithmProvider", n);
@@ -59,7 +30,7 @@ bool EcdsaP256VerifyDigest(const unsigned char key[ECDSA_P256_KEY_BYTES],
     BCRYPT_ECCKEY_BLOB header = {BCRYPT_ECDSA_PUBLIC_P256_MAGIC, ECDSA_P256_KEY_BYTES / 2};
     memcpy(blob, &header, sizeof header);
     memcpy(blob + sizeof header, key, ECDSA_P256_KEY_BYTES);
-    KeyHandle hKey;
+    CngKey hKey;
     n = BCryptImportKeyPair(alg.Get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, hKey.Out(), blob, sizeof blob, 0);
     if (!BCRYPT_SUCCESS(n)) {
         DebugStatus("BCryptImportKeyPair", n);

@@ -8,17 +8,14 @@
 #include <memory>
 #include <new>
 
+#include "framework/CngHandles.h"
 #include "framework/Handles.h"
 
 namespace fw {
 
 namespace {
 
-void DebugStatus(const char* pszCall, LONG nStatus) {
-    char szText[96];
-    wsprintfA(szText, "Sha256: %s failed, status 0x%08lX", pszCall, static_cast<unsigned long>(nStatus));
-    OutputDebugStringA(szText);
-}
+void DebugStatus(const char* pszCall, LONG nStatus) { DebugCngStatus("Sha256", pszCall, nStatus); }
 
 // The algorithm provider is costly to open and, unlike hash objects, may be
 // shared by threads, so the process opens it once and keeps it.

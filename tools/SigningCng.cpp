@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "framework/CngHandles.h"
 #include "framework/EcdsaP256.h"
 #include "framework/Sha256.h"
 #include "tools/KeyPem.h"
@@ -22,40 +23,34 @@ struct EccBlob {
 class EcdsaAlgorithm {
 public:
     EcdsaAlgorithm() {
-        if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&m_hAlg, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0)))
-            m_hAlg = nullptr;
+        if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(m_alg.Out(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0)))
+            *m_alg.Out() = nullptr;
     }
-    ~EcdsaAlgorithm() {
-        if (m_hKey) BCryptDestroyKey(m_hKey);
-        if (m_hAlg) BCryptCloseAlgorithmProvider(m_hAlg, 0);
-    }
-    EcdsaAlgorithm(const EcdsaAlgorithm&) = delete;
-    EcdsaAlgorithm& operator=(const EcdsaAlgorithm&) = delete;
 
     bool Generate() {
-        return m_hAlg && BCRYPT_SUCCESS(BCryptGenerateKeyPair(m_hAlg, &m_hKey, 256, 0)) &&
-               BCRYPT_SUCCESS(BCryptFinalizeKeyPair(m_hKey, 0));
+        return m_alg.IsValid() && BCRYPT_SUCCESS(BCryptGenerateKeyPair(m_alg.Get(), m_key.Out(), 256, 0)) &&
+               BCRYPT_SUCCESS(BCryptFinalizeKeyPair(m_key.Get(), 0));
     }
     bool Export(EccBlob& blob) {
         ULONG cb = 0;
-        return BCRYPT_SUCCESS(BCryptExportKey(m_hKey, nullptr, BCRYPT_ECCPRIVATE_BLOB,
+        return BCRYPT_SUCCESS(BCryptExportKey(m_key.Get(), nullptr, BCRYPT_ECCPRIVATE_BLOB,
                                               reinterpret_cast<PUCHAR>(&blob), sizeof blob, &cb, 0)) &&
                cb == sizeof blob && blob.header.dwMagic == BCRYPT_ECDSA_PRIVATE_P256_MAGIC;
     }
     bool Import(EccBlob& blob) {
-        return m_hAlg && BCRYPT_SUCCESS(BCryptImportKeyPair(m_hAlg, nullptr, BCRYPT_ECCPRIVATE_BLOB, &m_hKey,
+        return m_alg.IsValid() && BCRYPT_SUCCESS(BCryptImportKeyPair(m_alg.Get(), nullptr, BCRYPT_ECCPRIVATE_BLOB, m_key.Out(),
                                                             reinterpret_cast<PUCHAR>(&blob), sizeof blob, 0));
     }
     bool Sign(unsigned char digest[SIGN_DIGEST_BYTES], unsigned char sig[SIGN_SIGNATURE_BYTES]) {
         ULONG cb = 0;
-        return BCRYPT_SUCCESS(BCryptSignHash(m_hKey, nullptr, digest, SIGN_DIGEST_BYTES, sig, SIGN_SIGNATURE_BYTES,
+        return BCRYPT_SUCCESS(BCryptSignHash(m_key.Get(), nullptr, digest, SIGN_DIGEST_BYTES, sig, SIGN_SIGNATURE_BYTES,
                                              &cb, 0)) &&
                cb == SIGN_SIGNATURE_BYTES;
     }
 
 private:
-    BCRYPT_ALG_HANDLE m_hAlg = nullptr;
-    BCRYPT_KEY_HANDLE m_hKey = nullptr;
+    fw::CngAlgorithm m_alg;  // released after the key: members go in reverse order
+    fw::CngKey m_key;
 };
 
 }  // namespace
