@@ -1,32 +1,70 @@
 #!/usr/bin/env bash
 # Installs everything the build and the tests need on a fresh Debian machine.
 # Safe to run again: it only installs what is missing.
+#
+# It survives a package mirror in the middle of a sync: a failing index is a
+# warning (the indexes that did arrive are used), and the 32-bit Wine packages,
+# which lag the 64-bit ones on such days, are tried last and may be left out:
+# scripts/arch.sh then runs the tests as a 64-bit build.
 set -euo pipefail
 
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
 
+# What every machine needs, whichever architecture the tests run as.
 packages=(
-  cmake make g++ python3 zlib1g-dev libssl-dev libcurl4-openssl-dev
+  cmake make g++ python3 zlib1g-dev libssl-dev libcurl4-openssl-dev libxxhash-dev
   g++-mingw-w64-i686-posix mingw-w64-i686-dev libz-mingw-w64-dev
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   libgtest-dev
-  wine wine32:i386 libgnutls30 libgnutls30:i386
+  wine wine64 libgnutls30
   xvfb x11-apps fonts-wqy-zenhei locales
-  nginx-light curl
+  nginx-light curl zsync
 )
+# Wanted where the kernel and the mirror allow: the 32-bit loader and its CNG.
+packages32=(wine32:i386 libgnutls30:i386)
 
-missing=()
+missing_of() {  # prints the packages of "$@" that are not installed
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || echo "$p"
+  done
+}
+
+updated=0
+update_indexes() {
+  [ "$updated" -eq 1 ] && return 0
+  updated=1
+  if ! $SUDO apt-get update -qq >/tmp/selfrenew-apt-update.log 2>&1; then
+    echo "setup: warning: some package indexes failed to update (a mirror in sync?); using those that arrived" >&2
+    grep -E '^(E|W):' /tmp/selfrenew-apt-update.log | head -n 3 | sed 's/^/setup:   /' >&2 || true
+  fi
+}
+
+install_all() {  # installs "$@"; fails as apt-get does
+  $SUDO apt-get install -y -qq --no-install-recommends "$@"
+}
+
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $SUDO dpkg --add-architecture i386
-  need_update=1
 fi
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing+=("$p")
-done
+
+mapfile -t missing < <(missing_of "${packages[@]}")
 if [ "${#missing[@]}" -gt 0 ]; then
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  update_indexes
+  if ! install_all "${missing[@]}"; then
+    echo "setup: error: could not install: ${missing[*]}" >&2
+    exit 1
+  fi
+fi
+
+mapfile -t missing32 < <(missing_of "${packages32[@]}")
+if [ "${#missing32[@]}" -gt 0 ]; then
+  update_indexes
+  if ! install_all "${missing32[@]}" >/tmp/selfrenew-apt-i386.log 2>&1; then
+    echo "setup: the 32-bit Wine packages can't be installed today (${missing32[*]}); the tests run the 64-bit build"
+  fi
 fi
 
 # The ANSI code page of the program is 936: Wine takes it from a Chinese locale.
@@ -35,11 +73,15 @@ if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
 fi
 
 # MinGW's C++ compiler must use the posix thread model (std::thread, std::mutex).
-if [ -x /usr/bin/i686-w64-mingw32-g++-posix ]; then
-  cur=$(readlink -f /usr/bin/i686-w64-mingw32-g++ 2>/dev/null || true)
-  case "$cur" in *posix*) ;; *)
-    $SUDO update-alternatives --set i686-w64-mingw32-g++ /usr/bin/i686-w64-mingw32-g++-posix >/dev/null 2>&1 || true
-    $SUDO update-alternatives --set i686-w64-mingw32-gcc /usr/bin/i686-w64-mingw32-gcc-posix >/dev/null 2>&1 || true ;;
-  esac
-fi
-echo "setup: all build and test tools are present"
+for arch in i686 x86_64; do
+  if [ -x "/usr/bin/$arch-w64-mingw32-g++-posix" ]; then
+    cur=$(readlink -f "/usr/bin/$arch-w64-mingw32-g++" 2>/dev/null || true)
+    case "$cur" in *posix*) ;; *)
+      $SUDO update-alternatives --set "$arch-w64-mingw32-g++" "/usr/bin/$arch-w64-mingw32-g++-posix" >/dev/null 2>&1 || true
+      $SUDO update-alternatives --set "$arch-w64-mingw32-gcc" "/usr/bin/$arch-w64-mingw32-gcc-posix" >/dev/null 2>&1 || true ;;
+    esac
+  fi
+done
+
+. "$(dirname "${BASH_SOURCE[0]}")/arch.sh"
+echo "setup: all build and test tools are present; the tests run the $SELFRENEW_ARCH build"
