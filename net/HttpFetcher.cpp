@@ -34,7 +34,7 @@ void DebugError(const char* pszCall, DWORD dwError) {
 // buffer is full, which on a slow line would hold back progress and a cancel
 // for a long time; asking for what has arrived, or for what the rate so far
 // brings within one read slice, keeps both going.
-DWORD ReadSizeFor(HINTERNET hRequest, DWORD nReceived, DWORD dwBodyStart) {
+DWORD ReadSizeFor(HINTERNET hRequest, uint64_t nReceived, DWORD dwBodyStart) {
     DWORD nElapsedMs = timeGetTime() - dwBodyStart;
     // A line that fills the whole buffer within one read slice needs no
     // question first: each question costs a call of its own.
@@ -73,7 +73,7 @@ int QueryStatus(HINTERNET hRequest) {
     return atoi(szStatus);
 }
 
-bool QueryNumberHeader(HINTERNET hRequest, DWORD dwInfo, uint32_t* pnValue) {
+bool QueryNumberHeader(HINTERNET hRequest, DWORD dwInfo, uint64_t* pnValue) {
     char szText[32] = {};
     DWORD nLength = sizeof(szText);
     DWORD dwIndex = 0;
@@ -137,42 +137,55 @@ FetchResult HttpFetcher::RunTransfer(BodyCheck* pCheck) {
     OnStatus(FETCH_BEGIN, m_strLocalPath.c_str());
     RequestCloser closer(m_request);
     net::PartFile part(m_strLocalPath);
-    std::string strValidator;
-    uint64_t nHave = part.Resumable(&strValidator);
     Answer answer;
-    FetchResult result = OpenChecked(nHave, strValidator, pCheck ? pCheck->MaxBytes() : UINT64_MAX, &answer);
-    if (result != FETCH_DONE) {
-        // A transient failure may leave what arrived before for the next try.
-        if (nHave > 0 && (result == FETCH_FAILED || result == FETCH_CANCELLED)) part.Keep(strValidator);
-        else part.Discard();
-        return result;
-    }
-    if (pCheck && !pCheck->AcceptsLength(answer.nTotal)) {
-        part.Discard();
-        return FETCH_REJECTED;
-    }
+    FetchResult result = OpenForPart(part, pCheck ? pCheck->MaxBytes() : UINT64_MAX, &answer);
+    if (result != FETCH_DONE) return result;
+    if (pCheck && !pCheck->AcceptsLength(answer.nTotal)) return FETCH_REJECTED;
     m_nFileSize = answer.nTotal;
     m_nReceived = 0;
     result = Receive(part, answer, pCheck);
-    bool bResumable = answer.nTotal >= kResumeMinBytes && !answer.strValidator.empty();
-    if ((result == FETCH_FAILED || result == FETCH_CANCELLED) && bResumable) part.Keep(answer.strValidator);
+    // A part noted for resuming stays for the next try; any other is removed.
+    if (result == FETCH_FAILED || result == FETCH_CANCELLED) part.Keep();
     if (result != FETCH_DONE) return result;
     if (!part.Commit(m_request.AbortFlag())) return FETCH_FAILED;
     OnStatus(FETCH_END, m_strLocalPath.c_str());
     return FETCH_DONE;
 }
 
+// Asks for the rest of a kept part, or for the whole file. A part the server
+// can't continue (416: the kept bytes already reach its end) is dropped and
+// the whole file asked for at once.
+FetchResult HttpFetcher::OpenForPart(net::PartFile& part, uint64_t nMaxBytes, Answer* pAnswer) {
+    std::string strValidator;
+    uint64_t nHave = part.Resumable(&strValidator);
+    int nStatus = 0;
+    FetchResult result = OpenChecked(nHave, strValidator, nMaxBytes, pAnswer, &nStatus);
+    if (nHave > 0 && nStatus == 416 && !m_request.IsAborted()) {
+        OutputDebugStringA("GetFile: the kept part can't be continued; fetching the whole file");
+        part.Discard();
+        nHave = 0;
+        result = OpenChecked(0, std::string(), nMaxBytes, pAnswer, &nStatus);
+    }
+    // A transient failure leaves what arrived before for the next try.
+    if (result != FETCH_DONE && nHave > 0 && (result == FETCH_FAILED || result == FETCH_CANCELLED)) part.Keep();
+    return result;
+}
+
 // The body into the temporary file: appended to what a cut transfer kept, or
 // from the first byte. Nothing touches the disk when the body can't fit on it.
 FetchResult HttpFetcher::Receive(net::PartFile& part, const Answer& answer, BodyCheck* pCheck) {
-    if (!net::PartFile::HasRoomFor(m_strLocalPath, answer.nTotal - answer.nStart)) return FETCH_DISK_FULL;
+    net::DiskReservation room(m_pDiskBudget);
+    if (!room.Take(m_strLocalPath, answer.nTotal - answer.nStart)) return FETCH_DISK_FULL;
     if (!(answer.nStart > 0 ? part.Append() : part.Create())) return FETCH_FAILED;
+    // Noted before the first byte: a kill at any moment leaves a part to resume.
+    if (answer.nTotal >= kResumeMinBytes) part.Note(answer.strValidator, answer.nTotal);
     if (pCheck) {
         pCheck->Begin();
-        if (answer.nStart > 0 && !part.ReadExisting([pCheck](const void* p, size_t n) { pCheck->Update(p, n); }))
-            return FETCH_FAILED;
+        if (answer.nStart > 0 &&
+            !part.ReadExisting([pCheck](const void* p, size_t n) { pCheck->Update(p, n); }, m_request.AbortFlag()))
+            return m_request.IsAborted() ? FETCH_CANCELLED : FETCH_FAILED;
     }
-    FetchResult result = ReceiveBody(m_request.Handle(), part, answer, pCheck);
+    FetchResult result = ReceiveBody(m_request.Handle(), part, answer, pCheck, room);
     if (result != FETCH_DONE) return result;
     m_request.Close();
     if (pCheck && !pCheck->Accept()) {
@@ -225,10 +238,12 @@ FetchResult HttpFetcher::SendFollowingRedirects(const std::string& strHeaders, H
         DWORD nLength = sizeof(szLocation) - 1;
         if (!HttpQueryInfoA(hRequest, HTTP_QUERY_LOCATION, szLocation, &nLength, nullptr)) return FETCH_NOT_FOUND;
         m_request.Abandon();
-        if (szLocation[0] == '/') {
+        if (szLocation[0] == '/' && szLocation[1] != '/') {
             strPath = szLocation;
             continue;
         }
+        // "//host/path" names another server in the request's own scheme.
+        std::string strLocation = szLocation[0] == '/' ? std::string("http:") + szLocation : std::string(szLocation);
         char szHost[INTERNET_MAX_HOST_NAME_LENGTH] = {};
         char szUrlPath[INTERNET_MAX_URL_LENGTH] = {};
         URL_COMPONENTSA url = {};
@@ -237,7 +252,8 @@ FetchResult HttpFetcher::SendFollowingRedirects(const std::string& strHeaders, H
         url.dwHostNameLength = sizeof(szHost);
         url.lpszUrlPath = szUrlPath;
         url.dwUrlPathLength = sizeof(szUrlPath);
-        if (!InternetCrackUrlA(szLocation, 0, 0, &url) || url.nScheme != INTERNET_SCHEME_HTTP) return FETCH_NOT_FOUND;
+        if (!InternetCrackUrlA(strLocation.c_str(), 0, 0, &url) || url.nScheme != INTERNET_SCHEME_HTTP)
+            return FETCH_NOT_FOUND;
         m_redirectConnect.Reset(InternetConnectA(m_hInternet, szHost, url.nPort, "", "", INTERNET_SERVICE_HTTP, 0, 0));
         if (!m_redirectConnect.IsValid()) return FETCH_FAILED;
         hConnect = m_redirectConnect.Get();
@@ -249,17 +265,18 @@ FetchResult HttpFetcher::SendFollowingRedirects(const std::string& strHeaders, H
 // is one); the request stays open only for a 200, or a 206 that continues the
 // kept bytes, with a readable length no longer than nMaxBytes.
 FetchResult HttpFetcher::OpenChecked(uint64_t nHave, const std::string& strValidator, uint64_t nMaxBytes,
-                                     Answer* pAnswer) {
+                                     Answer* pAnswer, int* pnStatus) {
     std::string strHeaders;
     if (nHave > 0) strHeaders = "Range: bytes=" + std::to_string(nHave) + "-\r\nIf-Range: " + strValidator + "\r\n";
     HINTERNET hRequest = nullptr;
-    int nStatus = 0;
+    int& nStatus = *pnStatus;
+    nStatus = 0;
     FetchResult result = SendFollowingRedirects(strHeaders, &hRequest, &nStatus);
     if (result != FETCH_DONE) {
         if (result == FETCH_FAILED || result == FETCH_NOT_FOUND) OutputDebugStringA("GetFile: no 200 answer");
         return result;
     }
-    uint32_t nLength = 0;
+    uint64_t nLength = 0;
     if (!QueryNumberHeader(hRequest, HTTP_QUERY_CONTENT_LENGTH, &nLength)) {
         OutputDebugStringA("GetFile: no readable Content-Length");
         return FETCH_NOT_FOUND;
@@ -268,9 +285,9 @@ FetchResult HttpFetcher::OpenChecked(uint64_t nHave, const std::string& strValid
     if (nStatus == 206) {
         // Only the rest of the kept bytes will do; anything else starts over.
         std::string strRange = QueryHeader(hRequest, "Content-Range");
-        uint32_t nStart = 0, nTotal = 0;
-        if (nHave == 0 || !net::ParseContentRange(strRange.c_str(), &nStart, &nTotal) || nStart != nHave ||
-            nTotal - nStart != nLength) {
+        uint64_t nStart = 0, nLast = 0, nTotal = 0;
+        if (nHave == 0 || !net::ParseContentRange(strRange.c_str(), &nStart, &nLast, &nTotal) || nStart != nHave ||
+            nLast + 1 != nTotal || nTotal - nStart != nLength) {
             OutputDebugStringA("GetFile: a range that doesn't continue the kept bytes");
             return FETCH_REJECTED;
         }
@@ -287,12 +304,13 @@ FetchResult HttpFetcher::OpenChecked(uint64_t nHave, const std::string& strValid
 }
 
 // Reads the body into the part file; done only once the file is whole.
-FetchResult HttpFetcher::ReceiveBody(HINTERNET hRequest, net::PartFile& part, const Answer& answer, BodyCheck* pCheck) {
+FetchResult HttpFetcher::ReceiveBody(HINTERNET hRequest, net::PartFile& part, const Answer& answer, BodyCheck* pCheck,
+                                     net::DiskReservation& room) {
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[kReadBufferSize]);
     if (!buffer) return FETCH_FAILED;
     FetchResult result = FETCH_DONE;
-    const DWORD nFileSize = answer.nTotal;
-    DWORD nLocal = answer.nStart;
+    const uint64_t nFileSize = answer.nTotal;
+    uint64_t nLocal = answer.nStart;
     DWORD dwBodyStart = timeGetTime();
     while (result == FETCH_DONE && !m_request.IsAborted()) {
         DWORD nRead = 0;
@@ -310,6 +328,7 @@ FetchResult HttpFetcher::ReceiveBody(HINTERNET hRequest, net::PartFile& part, co
                 result = written == net::WRITE_DISK_FULL ? FETCH_DISK_FULL : FETCH_FAILED;
                 break;
             }
+            room.Written(nRead);
             if (pCheck) pCheck->Update(buffer.get(), nRead);
             nLocal += nRead;
             m_nReceived += nRead;
@@ -328,9 +347,9 @@ FetchResult HttpFetcher::ReceiveBody(HINTERNET hRequest, net::PartFile& part, co
 
 // Speed sample and progress report after one block. Both time bases move by
 // whole steps, so after a stall the reports catch up one per block.
-void HttpFetcher::AfterBlock(DWORD nLocal, DWORD nFileSize) {
+void HttpFetcher::AfterBlock(uint64_t nLocal, uint64_t nFileSize) {
     if (net::StepDue(timeGetTime(), m_dwSpeedTick, net::kSpeedWindowMs)) {
-        DWORD nTotal = m_nReceived;
+        uint64_t nTotal = m_nReceived;
         DWORD dwNow = timeGetTime();
         m_nSpeed = net::BytesPerSecond(nTotal - m_nLastSampleBytes, dwNow - m_dwSpeedTick);
         m_nLastSampleBytes = nTotal;

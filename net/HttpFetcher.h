@@ -12,6 +12,7 @@
 
 #include "framework/Handles.h"
 #include "net/AbortableRequest.h"
+#include "net/DiskBudget.h"
 #include "net/PartFile.h"
 
 // Event kinds raised through OnProgress and OnStatus.
@@ -80,14 +81,16 @@ public:
     // How long a request may receive nothing (connecting, waiting for the
     // answer, or inside the body) before it fails.
     void SetStallLimit(DWORD nMs) { m_nStallLimitMs = nMs; }
+    // The free space the run's transfers share (nullptr: this transfer alone).
+    void SetDiskBudget(net::DiskBudget* pBudget) { m_pDiskBudget = pBudget; }
 
     HINTERNET m_hInternet = nullptr;  // owned by the update run
     HINTERNET m_hConnect = nullptr;   // owned by the update run
     std::string m_strRequestPath;
     std::string m_strLocalPath;
-    std::atomic<DWORD> m_nSpeed{0};       // bytes per second of this transfer
-    std::atomic<DWORD> m_nFileSize{0};    // announced length
-    std::atomic<DWORD> m_nReceived{0};
+    std::atomic<DWORD> m_nSpeed{0};          // bytes per second of this transfer
+    std::atomic<uint64_t> m_nFileSize{0};    // announced length
+    std::atomic<uint64_t> m_nReceived{0};    // bytes of this transfer that came over the line
 
     // Files announced with at least this many bytes keep what arrived of a
     // cut transfer and ask for the rest next time.
@@ -96,24 +99,28 @@ public:
 private:
     // What the answer to a request promises.
     struct Answer {
-        uint32_t nStart = 0;   // first byte of the body within the file (a resumed transfer)
-        uint32_t nTotal = 0;   // the whole file's length
+        uint64_t nStart = 0;   // first byte of the body within the file (a resumed transfer)
+        uint64_t nTotal = 0;   // the whole file's length
         std::string strValidator;  // ETag, else Last-Modified: what a later resume must match
     };
 
     FetchResult RunTransfer(BodyCheck* pCheck);
+    FetchResult OpenForPart(net::PartFile& part, uint64_t nMaxBytes, Answer* pAnswer);
     FetchResult Receive(net::PartFile& part, const Answer& answer, BodyCheck* pCheck);
-    FetchResult OpenChecked(uint64_t nHave, const std::string& strValidator, uint64_t nMaxBytes, Answer* pAnswer);
+    FetchResult OpenChecked(uint64_t nHave, const std::string& strValidator, uint64_t nMaxBytes, Answer* pAnswer,
+                            int* pnStatus);
     FetchResult SendFollowingRedirects(const std::string& strHeaders, HINTERNET* phRequest, int* pnStatus);
     HINTERNET OpenRequest(HINTERNET hConnect, const char* pszPath);
-    FetchResult ReceiveBody(HINTERNET hRequest, net::PartFile& part, const Answer& answer, BodyCheck* pCheck);
-    void AfterBlock(DWORD nLocal, DWORD nFileSize);
+    FetchResult ReceiveBody(HINTERNET hRequest, net::PartFile& part, const Answer& answer, BodyCheck* pCheck,
+                            net::DiskReservation& room);
+    void AfterBlock(uint64_t nLocal, uint64_t nFileSize);
 
-    DWORD m_nLastSampleBytes = 0;
+    uint64_t m_nLastSampleBytes = 0;
     DWORD m_dwProgressTick = 0;
     DWORD m_dwSpeedTick = 0;
     DWORD m_nStallLimitMs = 30000;
     net::AbortableRequest m_request;   // the running transfer's request
     fw::InternetHandle m_redirectConnect;  // another server a redirect sent this request to
     std::atomic<bool> m_bCancelled{false};
+    net::DiskBudget* m_pDiskBudget = nullptr;
 };

@@ -4,6 +4,7 @@
 #include <mmsystem.h>
 
 #include "framework/Mbcs.h"
+#include "net/TransferMath.h"
 
 namespace net {
 namespace {
@@ -59,6 +60,8 @@ bool PartFile::HasRoomFor(const std::string& strTarget, uint64_t nBytes) {
     return nBytes <= nFree.QuadPart;
 }
 
+// The note: the validator, then a line feed and the whole file's size in
+// decimal (a note of an older version holds the validator alone).
 uint64_t PartFile::Resumable(std::string* pValidator) {
     char szNote[512] = {};
     DWORD nNote = 0;
@@ -69,12 +72,20 @@ uint64_t PartFile::Resumable(std::string* pValidator) {
         bFound = note.IsValid() && ReadFile(note.Get(), szNote, sizeof(szNote) - 1, &nNote, nullptr) && nNote > 0;
     }
     uint64_t nSize = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    if (!bFound || nSize == 0) {
+    std::string strNote(szNote, nNote);
+    size_t nBreak = strNote.find('\n');
+    uint64_t nTotal = 0;
+    if (nBreak != std::string::npos && !ParseContentLength(strNote.c_str() + nBreak + 1, &nTotal)) bFound = false;
+    bool bWhole = nTotal != 0 && nSize >= nTotal;
+    if (!bFound || nSize == 0 || bWhole || nBreak == 0) {
         m_bPending = true;  // whatever lies there is stale
         Discard();
         return 0;
     }
-    pValidator->assign(szNote, nNote);
+    pValidator->assign(strNote, 0, nBreak);
+    // Ours from now on: removed on the way out unless kept again.
+    m_bPending = true;
+    m_bNoted = true;
     return nSize;
 }
 
@@ -93,6 +104,7 @@ bool PartFile::Open(DWORD dwDisposition) {
 
 bool PartFile::Create() {
     if (!m_strNote.empty()) DeleteFileA(m_strNote.c_str());
+    m_bNoted = false;
     return Open(CREATE_ALWAYS);
 }
 
@@ -102,11 +114,12 @@ bool PartFile::Append() {
     return SetFilePointerEx(m_file.Get(), zero, nullptr, FILE_END) != FALSE;
 }
 
-bool PartFile::ReadExisting(const std::function<void(const void*, size_t)>& fn) {
+bool PartFile::ReadExisting(const std::function<void(const void*, size_t)>& fn, const std::atomic<bool>& bAbort) {
     LARGE_INTEGER zero = {};
     if (!SetFilePointerEx(m_file.Get(), zero, nullptr, FILE_BEGIN)) return false;
     std::string buffer(256 * 1024, '\0');
     for (;;) {
+        if (bAbort.load()) return false;
         DWORD nRead = 0;
         if (!ReadFile(m_file.Get(), &buffer[0], static_cast<DWORD>(buffer.size()), &nRead, nullptr)) return false;
         if (nRead == 0) return true;
@@ -114,16 +127,24 @@ bool PartFile::ReadExisting(const std::function<void(const void*, size_t)>& fn) 
     }
 }
 
-void PartFile::Keep(const std::string& strValidator) {
-    m_file.Reset();
-    fw::UniqueHandle note(m_strNote.empty() ? INVALID_HANDLE_VALUE
-                                            : CreateFileA(m_strNote.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+bool PartFile::Note(const std::string& strValidator, uint64_t nTotal) {
+    std::string strNote = strValidator + "\n" + std::to_string(nTotal);
+    if (m_strNote.empty() || strValidator.empty() || strNote.size() >= 500) return false;
+    fw::UniqueHandle note(CreateFileA(m_strNote.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     DWORD nWritten = 0;
-    bool bNoted = note.IsValid() && !strValidator.empty() && strValidator.size() < 500 &&
-                  WriteFile(note.Get(), strValidator.data(), static_cast<DWORD>(strValidator.size()), &nWritten, nullptr) &&
-                  nWritten == strValidator.size();
-    note.Reset();
-    if (!bNoted) {
+    m_bNoted = note.IsValid() &&
+               WriteFile(note.Get(), strNote.data(), static_cast<DWORD>(strNote.size()), &nWritten, nullptr) &&
+               nWritten == strNote.size();
+    if (!m_bNoted && note.IsValid()) {
+        note.Reset();
+        DeleteFileA(m_strNote.c_str());
+    }
+    return m_bNoted;
+}
+
+void PartFile::Keep() {
+    m_file.Reset();
+    if (!m_bNoted) {
         Discard();
         return;
     }
@@ -146,12 +167,17 @@ bool PartFile::Commit(const std::atomic<bool>& bAbort) {
         return false;
     }
     m_file.Reset();
+    // Replacing a read-only file is refused however long one waits.
+    DWORD dwAttributes = GetFileAttributesA(m_strTarget.c_str());
+    if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_READONLY))
+        SetFileAttributesA(m_strTarget.c_str(), dwAttributes & ~FILE_ATTRIBUTE_READONLY);
     const DWORD dwStart = timeGetTime();
     for (;;) {
         if (MoveFileExA(m_strTemp.c_str(), m_strTarget.c_str(),
                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
             m_bPending = false;
             if (!m_strNote.empty()) DeleteFileA(m_strNote.c_str());
+            m_bNoted = false;
             return true;
         }
         DWORD dwError = GetLastError();
@@ -169,6 +195,7 @@ void PartFile::Discard() {
         DebugError("DeleteFileA", GetLastError());
     if (!m_strNote.empty()) DeleteFileA(m_strNote.c_str());
     m_bPending = false;
+    m_bNoted = false;
 }
 
 }  // namespace net

@@ -32,24 +32,31 @@ public:
 
     // Bytes of a temporary file a cut transfer kept, with the validator
     // (ETag or Last-Modified) of the response they came from; 0 when there is
-    // nothing to resume, in which case any leftover is removed.
+    // nothing to resume (no note, or the kept bytes already reach the whole
+    // file's size, which no range request can continue), in which case any
+    // leftover is removed.
     uint64_t Resumable(std::string* pValidator);
     // Creates (or truncates a stale) temporary file beside the target.
     bool Create();
     // Opens the kept temporary file to go on writing at its end.
     bool Append();
-    // Hands the bytes already in the temporary file to fn, from the start.
-    bool ReadExisting(const std::function<void(const void*, size_t)>& fn);
-    // Leaves the temporary file for a later transfer to resume, noting the
-    // validator beside it; without room for the note it is removed.
-    void Keep(const std::string& strValidator);
+    // Hands the bytes already in the temporary file to fn, from the start;
+    // false when a read fails or bAbort is set on the way.
+    bool ReadExisting(const std::function<void(const void*, size_t)>& fn, const std::atomic<bool>& bAbort);
+    // Notes beside the temporary file the validator and the whole file's size
+    // of the body that is arriving, so that even a process killed at any
+    // moment leaves a part the next run can resume.
+    bool Note(const std::string& strValidator, uint64_t nTotal);
+    // Leaves the temporary file for a later transfer to resume, when its note
+    // is on disk; otherwise it is removed.
+    void Keep();
     // Removes the temporary file and its note.
     void Discard();
     // Appends n bytes.
     WriteResult Write(const void* pData, DWORD n);
-    // Flushes the file and moves it over the target. A target that is in use
-    // (a starting process, a virus scanner) is retried every 100 ms for up to
-    // 5 s, or until bAbort is set.
+    // Flushes the file and moves it over the target. A read-only target is
+    // made writable first; one that is in use (a starting process, a virus
+    // scanner) is retried every 100 ms for up to 5 s, or until bAbort is set.
     bool Commit(const std::atomic<bool>& bAbort);
 
 private:
@@ -60,6 +67,7 @@ private:
     std::string m_strNote;  // the validator's file; empty when the path would be too long
     fw::UniqueHandle m_file;
     bool m_bPending = false;  // a temporary file exists on disk and is ours
+    bool m_bNoted = false;    // its note is on disk
 };
 
 }  // namespace net

@@ -3,26 +3,16 @@
 
 namespace net {
 
-bool ParseContentLength(const char* pszText, uint32_t* pnLength) {
-    if (pszText == nullptr || *pszText == '\0') return false;
-    uint64_t nValue = 0;
-    for (const char* p = pszText; *p != '\0'; ++p) {
-        if (*p < '0' || *p > '9') return false;
-        nValue = nValue * 10 + static_cast<uint64_t>(*p - '0');
-        if (nValue > UINT32_MAX) return false;
-    }
-    *pnLength = static_cast<uint32_t>(nValue);
-    return true;
-}
-
 namespace {
 
+// Decimal digits at p, at most kMaxFileBytes; p moves past them.
 bool ReadNumber(const char*& p, uint64_t* pnValue) {
     const char* pStart = p;
     uint64_t n = 0;
     for (; *p >= '0' && *p <= '9'; ++p) {
-        n = n * 10 + static_cast<uint64_t>(*p - '0');
-        if (n > UINT32_MAX) return false;
+        uint64_t nDigit = static_cast<uint64_t>(*p - '0');
+        if (n > (kMaxFileBytes - nDigit) / 10) return false;
+        n = n * 10 + nDigit;
     }
     *pnValue = n;
     return p != pStart;
@@ -34,7 +24,16 @@ void SkipBlanks(const char*& p) {
 
 }  // namespace
 
-bool ParseContentRange(const char* pszText, uint32_t* pnStart, uint32_t* pnTotal) {
+bool ParseContentLength(const char* pszText, uint64_t* pnLength) {
+    if (pszText == nullptr) return false;
+    const char* p = pszText;
+    uint64_t nValue = 0;
+    if (!ReadNumber(p, &nValue) || *p != '\0') return false;
+    *pnLength = nValue;
+    return true;
+}
+
+bool ParseContentRange(const char* pszText, uint64_t* pnFirst, uint64_t* pnLast, uint64_t* pnTotal) {
     const char* p = pszText;
     SkipBlanks(p);
     static const char kUnit[] = "bytes";
@@ -46,24 +45,27 @@ bool ParseContentRange(const char* pszText, uint32_t* pnStart, uint32_t* pnTotal
         return false;
     SkipBlanks(p);
     if (*p != '\0' || nFirst > nLast || nLast >= nTotal) return false;
-    *pnStart = static_cast<uint32_t>(nFirst);
-    *pnTotal = static_cast<uint32_t>(nTotal);
+    *pnFirst = nFirst;
+    *pnLast = nLast;
+    *pnTotal = nTotal;
     return true;
 }
 
-int ProgressShare(uint32_t nReceived, uint32_t nSize) {
+int ProgressShare(uint64_t nReceived, uint64_t nSize) {
     if (nSize == 0 || nReceived >= nSize) return 10000;
     // Divide first, then scale, in floating point: the share the window shows.
     double dShare = static_cast<double>(nReceived) / static_cast<double>(nSize) * 10000.0;
     return static_cast<int>(dShare);
 }
 
-uint32_t NextReadSize(uint32_t nAvailable, uint32_t nReceived, uint32_t nElapsedMs, uint32_t nBufferSize) {
+uint32_t NextReadSize(uint32_t nAvailable, uint64_t nReceived, uint32_t nElapsedMs, uint32_t nBufferSize) {
     if (nAvailable == 0 || nAvailable >= nBufferSize) return nBufferSize;
     // The first bytes often came with the headers: under 50 ms they say
     // nothing about the line, so the rate never counts less time than that.
     const uint32_t kRateFloorMs = 50;
-    uint64_t nSlice = static_cast<uint64_t>(nReceived) * kReadSliceMs /
+    // Past 2^54 bytes the product could wrap; such a line fills any buffer.
+    if (nReceived >= (1ull << 54)) return nBufferSize;
+    uint64_t nSlice = nReceived * kReadSliceMs /
                       (nElapsedMs > kRateFloorMs ? nElapsedMs : kRateFloorMs);
     if (nSlice <= nAvailable) return nAvailable;
     return nSlice < nBufferSize ? static_cast<uint32_t>(nSlice) : nBufferSize;
@@ -75,10 +77,11 @@ int TotalProgress(int nIndex, int nCount, int nFileProgress) {
     return static_cast<int>(nIndex * 10000LL / nCount + nFileProgress / nCount);
 }
 
-uint32_t BytesPerSecond(uint32_t nBytes, uint32_t nElapsedMs) {
+uint32_t BytesPerSecond(uint64_t nBytes, uint32_t nElapsedMs) {
     if (nElapsedMs == 0) return 0;
-    // 64 bits: bytes x 1000 passes 32 bits from about 4 MB per window.
-    uint64_t nSpeed = static_cast<uint64_t>(nBytes) * 1000u / nElapsedMs;
+    // Bytes x 1000 must not wrap: past 2^54 bytes the rate is past 32 bits anyway.
+    if (nBytes >= (1ull << 54)) return UINT32_MAX;
+    uint64_t nSpeed = nBytes * 1000u / nElapsedMs;
     return nSpeed > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(nSpeed);
 }
 

@@ -3,7 +3,7 @@
 # start Wine's 32-bit loader, and there the tests run a 64-bit build of the
 # same sources under 64-bit Wine (the shipped 32-bit program is still built).
 if [ -z "${SELFRENEW_ARCH:-}" ]; then
-  if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  if "${SELFRENEW_WINE32:-/usr/lib/wine/wine}" --version >/dev/null 2>&1; then
     SELFRENEW_ARCH=i686
   else
     SELFRENEW_ARCH=x86_64

@@ -36,10 +36,13 @@ updated=0
 update_indexes() {
   [ "$updated" -eq 1 ] && return 0
   updated=1
-  if ! $SUDO apt-get update -qq >/tmp/selfrenew-apt-update.log 2>&1; then
+  local log
+  log=$(mktemp)
+  if ! $SUDO apt-get update -qq >"$log" 2>&1; then
     echo "setup: warning: some package indexes failed to update (a mirror in sync?); using those that arrived" >&2
-    grep -E '^(E|W):' /tmp/selfrenew-apt-update.log | head -n 3 | sed 's/^/setup:   /' >&2 || true
+    grep -E '^(E|W):' "$log" | head -n 3 | sed 's/^/setup:   /' >&2 || true
   fi
+  rm -f "$log"
 }
 
 install_all() {  # installs "$@"; fails as apt-get does
@@ -59,11 +62,20 @@ if [ "${#missing[@]}" -gt 0 ]; then
   fi
 fi
 
+# A refusal is remembered for six hours, so that every test run doesn't ask again.
+stamp32=${SELFRENEW_SETUP_STAMP:-/var/tmp/selfrenew-no-wine32}
 mapfile -t missing32 < <(missing_of "${packages32[@]}")
 if [ "${#missing32[@]}" -gt 0 ]; then
-  update_indexes
-  if ! install_all "${missing32[@]}" >/tmp/selfrenew-apt-i386.log 2>&1; then
-    echo "setup: the 32-bit Wine packages can't be installed today (${missing32[*]}); the tests run the 64-bit build"
+  if [ -n "$(find "$stamp32" -mmin -360 2>/dev/null)" ]; then
+    echo "setup: the 32-bit Wine packages couldn't be installed earlier today; the tests run the 64-bit build"
+  else
+    update_indexes
+    if install_all "${missing32[@]}" >/dev/null 2>&1; then
+      rm -f "$stamp32"
+    else
+      touch "$stamp32" 2>/dev/null || true
+      echo "setup: the 32-bit Wine packages can't be installed today (${missing32[*]}); the tests run the 64-bit build"
+    fi
   fi
 fi
 

@@ -252,7 +252,7 @@ void UpdateSession::OnSlotBlock(DWORD nBytes) {
     m_nLineBytes += nBytes;
     DWORD dwNow = timeGetTime();
     if (net::StepDue(dwNow, m_dwSpeedTick, net::kSpeedWindowMs)) {
-        m_nSpeed = net::BytesPerSecond(static_cast<uint32_t>(m_nLineBytes - m_nLastSampleBytes), dwNow - m_dwSpeedTick);
+        m_nSpeed = net::BytesPerSecond(m_nLineBytes - m_nLastSampleBytes, dwNow - m_dwSpeedTick);
         m_nLastSampleBytes = m_nLineBytes;
         m_dwSpeedTick += net::kSpeedWindowMs;
     }
@@ -278,6 +278,7 @@ void UpdateSession::MakeFetchers(int nCount, HINTERNET hInternet, HINTERNET hCon
         fetcher.m_hInternet = hInternet;
         fetcher.m_hConnect = hConnect;
         fetcher.SetStallLimit(m_nStallLimitMs);
+        fetcher.SetDiskBudget(&m_diskBudget);
         // A cancel that came before the fetcher existed still reaches it.
         if (m_bCancel) fetcher.CancelTransfer();
     }

@@ -122,6 +122,7 @@ private:
     static const int kRefusedList = -3;   // no good signed release, and some server's was refused
     std::vector<FileEntry> m_updateList;
     std::vector<std::unique_ptr<HttpFetcher>> m_fetchers;  // one per transfer slot
+    net::DiskBudget m_diskBudget;  // the free space the slots share
     std::vector<Slot> m_slots;
     unsigned long long m_nStarts = 0;
     int m_nDisplaySlot = 0;

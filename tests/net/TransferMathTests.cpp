@@ -1,17 +1,21 @@
 // The arithmetic of a transfer: length parsing, progress share, speed, steps.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "net/TransferMath.h"
 
 namespace {
 
-TEST(TransferMath, ContentLengthIsDecimalDigitsWithin32Bits) {
-    struct Case { const char* text; bool ok; uint32_t value; };
+TEST(TransferMath, LengthsAndRangesAreDecimalsOfAnyFileSize) {
+    struct Case { const char* text; bool ok; uint64_t value; };
     const Case cases[] = {
         {"0", true, 0},
         {"1000000", true, 1000000},
-        {"4294967295", true, 4294967295u},
-        {"4294967296", false, 0},
+        {"4294967296", true, 4294967296ull},  // 4 GiB: past 32 bits
+        {"4400000000", true, 4400000000ull},
+        {"9223372036854775807", true, 9223372036854775807ull},
+        {"9223372036854775808", false, 0},
         {"99999999999999999999", false, 0},
         {"", false, 0},
         {"-1", false, 0},
@@ -19,18 +23,38 @@ TEST(TransferMath, ContentLengthIsDecimalDigitsWithin32Bits) {
         {" 12", false, 0},
     };
     for (const Case& c : cases) {
-        uint32_t value = 777;
+        uint64_t value = 777;
         EXPECT_EQ(c.ok, net::ParseContentLength(c.text, &value)) << "text \"" << c.text << "\"";
         if (c.ok) {
             EXPECT_EQ(c.value, value) << "text \"" << c.text << "\"";
         }
     }
-    uint32_t value = 0;
+    uint64_t value = 0;
     EXPECT_FALSE(net::ParseContentLength(nullptr, &value));
+
+    struct RangeCase { const char* text; bool ok; uint64_t first, last, total; };
+    const RangeCase ranges[] = {
+        {"bytes 0-99/100", true, 0, 99, 100},
+        {"Bytes  4300000000-4399999999/4400000000", true, 4300000000ull, 4399999999ull, 4400000000ull},
+        {"bytes 5-4/100", false, 0, 0, 0},
+        {"bytes 0-100/100", false, 0, 0, 0},
+        {"bytes 0-99/*", false, 0, 0, 0},
+        {"bytes */100", false, 0, 0, 0},
+        {"items 0-99/100", false, 0, 0, 0},
+        {"bytes 0-99/100 x", false, 0, 0, 0},
+    };
+    for (const RangeCase& c : ranges) {
+        uint64_t first = 1, last = 1, total = 1;
+        EXPECT_EQ(c.ok, net::ParseContentRange(c.text, &first, &last, &total)) << c.text;
+        if (c.ok) {
+            EXPECT_EQ((std::vector<uint64_t>{c.first, c.last, c.total}), (std::vector<uint64_t>{first, last, total}))
+                << c.text;
+        }
+    }
 }
 
 TEST(TransferMath, ProgressShareIsTruncatedTenThousandths) {
-    struct Case { uint32_t received, size; int share; };
+    struct Case { uint64_t received, size; int share; };
     const Case cases[] = {
         {0, 1000000, 0},
         {1, 3, 3333},
@@ -39,6 +63,8 @@ TEST(TransferMath, ProgressShareIsTruncatedTenThousandths) {
         {1000000, 1000000, 10000},
         {4294967295u, 4294967295u, 10000},
         {4294967294u, 4294967295u, 9999},
+        {2200000000ull, 4400000000ull, 5000},  // past 32 bits
+        {4399999999ull, 4400000000ull, 9999},
         {0, 0, 10000},  // an empty file is complete
         {5, 4, 10000},  // never above full
     };
@@ -58,13 +84,15 @@ TEST(TransferMath, TotalCountsEndedEntriesAndTheShownFile) {
 }
 
 TEST(TransferMath, SpeedIsBytesPerSecondWithoutOverflow) {
-    struct Case { uint32_t bytes, ms, speed; };
+    struct Case { uint64_t bytes; uint32_t ms, speed; };
     const Case cases[] = {
         {30000, 3000, 10000},
         {0, 3000, 0},
         {10, 0, 0},
         {100000000, 3000, 33333333},  // bytes x 1000 passes 32 bits
         {4294967295u, 1, 4294967295u},
+        {6000000000ull, 3000, 2000000000u},  // a window past 4 GiB
+        {1ull << 60, 3000, 4294967295u},
         {1000, 3001, 333},
     };
     for (const Case& c : cases) {
