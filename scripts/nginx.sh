@@ -10,6 +10,8 @@
 # one line per request with tab-separated fields:
 #   request line, status, body bytes sent, end time ($msec: seconds with
 #   milliseconds), request time in seconds.
+# <state-dir>/ranges.log has the request line, status, body bytes sent and the
+# Range header as sent ("-" without one).
 set -euo pipefail
 
 usage() {
@@ -53,6 +55,8 @@ http {
   default_type application/octet-stream;
   log_format e2e '\$request\t\$status\t\$body_bytes_sent\t\$msec\t\$request_time';
   access_log $state/access.log e2e;
+  log_format ranges '\$request\t\$status\t\$body_bytes_sent\t\$http_range';
+  access_log $state/ranges.log ranges;
   client_body_temp_path $state/tmp/body;
   proxy_temp_path $state/tmp/proxy;
   fastcgi_temp_path $state/tmp/fastcgi;
@@ -79,6 +83,7 @@ start() {
   mkdir -p "$state/tmp"
   rm -f "$state/port"
   : >"$state/access.log"
+  : >"$state/ranges.log"
   local attempt port i
   for attempt in 1 2 3 4 5; do
     port=$(free_port)

@@ -71,6 +71,8 @@ TEST_F(HostileTest, AFileServedWrongNeverReplacesTheInstalledOne) {
         bool bInstalled;
         size_t nRequests;     // of the file
         DWORD nAtLeastMs, nAtMostMs;
+        bool bReadOnly = false;  // the installed file
+        const char* pszStatus = nullptr;  // at the end, when not done or (G)
     } cases[] = {
         {"garbage twice", {Reply::Ok("garbage")}, false, 2, 0, 8000},
         {"garbage, then the listed bytes", {Reply::Ok("garbage"), Reply::Ok(good)}, true, 2, 0, 8000},
@@ -79,15 +81,17 @@ TEST_F(HostileTest, AFileServedWrongNeverReplacesTheInstalledOne) {
         {"500 every time: three retries", {Reply::Status(500)}, false, 4, 3300, 10000},
         {"404: no retry", {Reply::Status(404)}, false, 1, 0, 5000},
         {"redirect loop: five hops, then no more", {Reply::RedirectTo("SELF")}, false, 6, 0, 5000},
-        {"length past 32 bits", {Reply::Endless(99999999999ull)}, false, 1, 0, 5000},
+        {"100 GB announced: past the free space", {Reply::Endless(99999999999ull)}, false, 1, 0, 5000, false, TEXT_DISK_FULL},
         {"silent after the headers, then whole", {Reply::StallAfter(good, 1000, 20000), Reply::Ok(good)}, true, 2, 1500, 10000},
         {"silent before the headers, then whole", {Reply::BlackHole(), Reply::Ok(good)}, true, 2, 1500, 10000},
+        {"good bytes over a read-only file", {Reply::Ok(good)}, true, 1, 0, 3000, true},
     };
     for (Case& c : cases) {
         SCOPED_TRACE(c.pszName);
         m_strProduct = std::string("hostile") + std::to_string(&c - cases);
         CleanProgramFolder();
         ASSERT_TRUE(WriteWholeFile(m_strProgramDir + "x.dll", "old"));
+        if (c.bReadOnly) SetFileAttributesA((m_strProgramDir + "x.dll").c_str(), FILE_ATTRIBUTE_READONLY);
         testsupport::ScriptedServer server;
         ASSERT_TRUE(server.Start());
         server.Script(ListPath(), Reply::Ok(ListOf({{"x.dll", good}, {"y.dll", "why"}})));
@@ -102,7 +106,7 @@ TEST_F(HostileTest, AFileServedWrongNeverReplacesTheInstalledOne) {
         DWORD nMs = GetTickCount() - start;
         EXPECT_EQ(ReadWholeFile(m_strProgramDir + "x.dll"), c.bInstalled ? good : "old");
         EXPECT_EQ(ReadWholeFile(m_strProgramDir + "y.dll"), "why") << "the other file installs";
-        EXPECT_EQ(session.GetStatus(), c.bInstalled ? TEXT_DONE : TEXT_FILE_FAILED);
+        EXPECT_EQ(session.GetStatus(), c.pszStatus ? c.pszStatus : c.bInstalled ? TEXT_DONE : TEXT_FILE_FAILED);
         EXPECT_EQ(CountPath(server, "/x.dll"), c.nRequests);
         EXPECT_GE(nMs, c.nAtLeastMs);
         EXPECT_LE(nMs, c.nAtMostMs);
@@ -161,14 +165,17 @@ TEST_F(HostileTest, ARedirectToAnotherServerHoldsForThatRequestOnly) {
     ASSERT_TRUE(other.Start());
     home.Script(ListPath(), Reply::Ok(ListOf({{"a.dll", "aaa"}, {"b.dll", "bbb"}, {"c.dll", "ccc"}})));
     home.Script(Release("a.dll"), Reply::RedirectTo("http://127.0.0.1:" + std::to_string(other.Port()) + "/moved/a.dll"));
-    home.Script(Release("b.dll"), Reply::Ok("bbb"));
+    // A network-path reference names the other server as well.
+    home.Script(Release("b.dll"), Reply::RedirectTo("//127.0.0.1:" + std::to_string(other.Port()) + "/moved/b.dll"));
     home.Script(Release("c.dll"), Reply::Ok("ccc"));
     other.Script("/moved/a.dll", Reply::Ok("aaa"));
+    other.Script("/moved/b.dll", Reply::Ok("bbb"));
     RecordingSession session;
     ASSERT_TRUE(RunAgainst(session, home.Port(), 60000, 1));
     EXPECT_EQ(ReadWholeFile(m_strProgramDir + "a.dll"), "aaa");
+    EXPECT_EQ(ReadWholeFile(m_strProgramDir + "b.dll"), "bbb");
     EXPECT_EQ(ReadWholeFile(m_strProgramDir + "c.dll"), "ccc");
-    EXPECT_EQ(other.Requests().size(), 1u);
+    EXPECT_EQ(other.Requests().size(), 2u);
     EXPECT_EQ(CountPath(home, "/c.dll"), 1u);
     home.Stop();
     other.Stop();
@@ -234,17 +241,28 @@ TEST_F(HostileTest, ACutLargeFileResumesWithRangeAndAKilledRunsPartToo) {
     EXPECT_EQ(log[2].Header("If-Range"), "\"v1\"");
     server.Stop();
 
-    // What a killed run leaves: 40 % of the file and the validator beside it.
-    // The server answers a matching If-Range with the rest, another with the whole file.
-    struct Case { const char* pszName; const char* pszValidator; } cases[] = {
-        {"validator still matches", "\"v1\""},
-        {"validator changed", "\"v0\""},
+    // What a killed run leaves: part of the file and the validator beside it
+    // (with the file's size since notes carry it). The server answers a
+    // matching If-Range with the rest, another with the whole file; a part
+    // that is already whole can't be continued and is fetched again at once.
+    const std::string strSize = std::to_string(big.size());
+    struct Case {
+        const char* pszName;
+        size_t nKept;
+        std::string strNote;
+        std::vector<std::string> ranges;  // the Range headers of the file's requests
+    } cases[] = {
+        {"validator still matches", big.size() * 4 / 10, "\"v1\"", {"bytes=1258291-"}},
+        {"validator changed", big.size() * 4 / 10, "\"v0\"", {"bytes=1258291-"}},
+        {"note with the size", big.size() * 4 / 10, "\"v1\"\n" + strSize, {"bytes=1258291-"}},
+        {"whole part, older note: 416", big.size(), "\"v1\"", {"bytes=" + strSize + "-", ""}},
+        {"whole part by its note", big.size(), "\"v1\"\n" + strSize, {""}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.pszName);
         DeleteFileA((m_strProgramDir + "big.pak").c_str());
-        ASSERT_TRUE(WriteWholeFile(m_strProgramDir + "big.pak.part", big.substr(0, big.size() * 4 / 10)));
-        ASSERT_TRUE(WriteWholeFile(m_strProgramDir + "big.pak.part.v", c.pszValidator));
+        ASSERT_TRUE(WriteWholeFile(m_strProgramDir + "big.pak.part", big.substr(0, c.nKept)));
+        ASSERT_TRUE(WriteWholeFile(m_strProgramDir + "big.pak.part.v", c.strNote));
         testsupport::ScriptedServer again;
         ASSERT_TRUE(again.Start());
         again.Script(ListPath(), Reply::Ok(ListOf({{"big.pak", big}})));
@@ -252,9 +270,16 @@ TEST_F(HostileTest, ACutLargeFileResumesWithRangeAndAKilledRunsPartToo) {
         RecordingSession session;
         ASSERT_TRUE(RunOn(session, {again.Port()}));
         EXPECT_TRUE(ReadWholeFile(m_strProgramDir + "big.pak") == big);
-        std::vector<testsupport::ServedRequest> served = again.Requests();
-        ASSERT_EQ(served.size(), 2u);
-        EXPECT_EQ(served[1].Header("If-Range"), c.pszValidator);
+        EXPECT_EQ(session.GetStatus(), TEXT_DONE);
+        std::vector<std::string> ranges;
+        std::string strIfRange;
+        for (const auto& r : again.Requests()) {
+            if (r.Path() != Release("big.pak")) continue;
+            ranges.push_back(r.Header("Range"));
+            if (ranges.size() == 1) strIfRange = r.Header("If-Range");
+        }
+        EXPECT_EQ(ranges, c.ranges);
+        EXPECT_EQ(strIfRange, c.ranges[0].empty() ? "" : c.strNote.substr(0, c.strNote.find('\n')));
         EXPECT_FALSE(PathFileExistsA((m_strProgramDir + "big.pak.part").c_str()));
         EXPECT_FALSE(PathFileExistsA((m_strProgramDir + "big.pak.part.v").c_str()));
         again.Stop();
