@@ -31,7 +31,7 @@
 namespace net {
 
 const uint32_t BLOCK_INDEX_VERSION = 1;
-const size_t BLOCK_INDEX_HEADER_BYTES = 52;
+const size_t BLOCK_INDEX_HEADER_BYTES = 56;
 const size_t BLOCK_INDEX_RECORD_BYTES = 12;
 const uint32_t BLOCK_SIZE_MIN = 4 * 1024;
 const uint32_t BLOCK_SIZE_MAX = 1024 * 1024;

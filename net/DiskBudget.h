@@ -41,6 +41,8 @@ public:
     bool Take(const std::string& strTarget, uint64_t nBytes);
     // nBytes of the reserved ones are on disk now.
     void Written(uint64_t nBytes) { Release(nBytes < m_nHeld ? nBytes : m_nHeld); }
+    // Gives back all that is held.
+    void Clear() { Release(m_nHeld); }
 
 private:
     void Release(uint64_t nBytes);

@@ -10,25 +10,20 @@
 #include <memory>
 #include <new>
 
+#include "net/RequestInfo.h"
 #include "net/TransferMath.h"
+
+using net::DebugFetchError;
 
 namespace {
 
-// Large enough to take what loopback or a fast line delivers per read;
-// allocated once per transfer.
-constexpr DWORD kReadBufferSize = 256 * 1024;
+constexpr DWORD kReadBufferSize = HttpFetcher::kReadBufferBytes;
 // A redirect loop must not spin: more than this many fail the request.
 constexpr int kMaxRedirects = 5;
 
 // Kept connections: every slot of a run reuses its own connection.
 constexpr DWORD kRequestFlags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION |
                                 INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_COOKIES;
-
-void DebugError(const char* pszCall, DWORD dwError) {
-    char szText[128];
-    wsprintfA(szText, "GetFile: %s failed, error %lu", pszCall, dwError);
-    OutputDebugStringA(szText);
-}
 
 // How much the next read asks for. A synchronous read waits until its whole
 // buffer is full, which on a slow line would hold back progress and a cancel
@@ -44,50 +39,8 @@ DWORD ReadSizeFor(HINTERNET hRequest, uint64_t nReceived, DWORD dwBodyStart) {
     return net::NextReadSize(nAvailable, nReceived, nElapsedMs, kReadBufferSize);
 }
 
-// Closes the transfer's request on every way out of RunTransfer. A request
-// left before the end of its body is let go of on a thread of its own: Wine's
-// WinINet reads whatever a fast server still sends before it closes, which
-// from an endless body never ends.
-class RequestCloser {
-public:
-    explicit RequestCloser(net::AbortableRequest& request) : m_request(request) {}
-    ~RequestCloser() { m_request.Abandon(); }
-    RequestCloser(const RequestCloser&) = delete;
-    RequestCloser& operator=(const RequestCloser&) = delete;
-
-private:
-    net::AbortableRequest& m_request;
-};
-
 bool IsRedirect(int nStatus) {
     return nStatus == 301 || nStatus == 302 || nStatus == 303 || nStatus == 307 || nStatus == 308;
-}
-
-int QueryStatus(HINTERNET hRequest) {
-    char szStatus[16] = {};
-    DWORD nLength = sizeof(szStatus);
-    if (!HttpQueryInfoA(hRequest, HTTP_QUERY_STATUS_CODE, szStatus, &nLength, nullptr)) {
-        DebugError("HttpQueryInfoA(status)", GetLastError());
-        return 0;
-    }
-    return atoi(szStatus);
-}
-
-bool QueryNumberHeader(HINTERNET hRequest, DWORD dwInfo, uint64_t* pnValue) {
-    char szText[32] = {};
-    DWORD nLength = sizeof(szText);
-    DWORD dwIndex = 0;
-    return HttpQueryInfoA(hRequest, dwInfo, szText, &nLength, &dwIndex) && net::ParseContentLength(szText, pnValue);
-}
-
-// A header by its name (the buffer carries the name in, the value out).
-std::string QueryHeader(HINTERNET hRequest, const char* pszName) {
-    char szText[256] = {};
-    lstrcpynA(szText, pszName, sizeof(szText));
-    DWORD nLength = sizeof(szText) - 1;
-    DWORD dwIndex = 0;
-    if (!HttpQueryInfoA(hRequest, HTTP_QUERY_CUSTOM, szText, &nLength, &dwIndex)) return std::string();
-    return szText;
 }
 
 FetchResult ResultOfStatus(int nStatus) {
@@ -113,29 +66,41 @@ bool HttpFetcher::GetFile(char* pszRequestPath, const char* pszLocalPath, BodyCh
 }
 
 FetchResult HttpFetcher::Fetch(char* pszRequestPath, const char* pszLocalPath, BodyCheck* pCheck) {
+    BeginTransfer(pszRequestPath, pszLocalPath);
+    return EndTransfer(RunTransfer(pCheck));
+}
+
+void HttpFetcher::BeginTransfer(char* pszRequestPath, const char* pszLocalPath) {
     OutputDebugStringA("GetFile");
-    for (char* p = pszRequestPath; *p != '\0'; ++p) {
-        if (*p == '\\') *p = '/';
-    }
+    ToSlashes(pszRequestPath);
     m_strRequestPath = pszRequestPath;
     m_strLocalPath = pszLocalPath;
     m_nLastSampleBytes = 0;
     m_nSpeed = 0;
     m_dwProgressTick = timeGetTime();
     m_dwSpeedTick = timeGetTime();
+    m_dwBodyStart = timeGetTime();
     m_nFileSize = 0;
     m_nReceived = 0;
     m_request.Begin();
     if (m_bCancelled) m_request.Abort();
-    FetchResult result = RunTransfer(pCheck);
+}
+
+FetchResult HttpFetcher::EndTransfer(FetchResult result) {
     m_redirectConnect.Reset();
     if (result != FETCH_DONE && m_request.IsAborted()) return FETCH_CANCELLED;
     return result;
 }
 
+void HttpFetcher::ToSlashes(char* pszPath) {
+    for (char* p = pszPath; *p != '\0'; ++p) {
+        if (*p == '\\') *p = '/';
+    }
+}
+
 FetchResult HttpFetcher::RunTransfer(BodyCheck* pCheck) {
     OnStatus(FETCH_BEGIN, m_strLocalPath.c_str());
-    RequestCloser closer(m_request);
+    net::RequestCloser closer(m_request);
     net::PartFile part(m_strLocalPath);
     Answer answer;
     FetchResult result = OpenForPart(part, pCheck ? pCheck->MaxBytes() : UINT64_MAX, &answer);
@@ -198,7 +163,7 @@ FetchResult HttpFetcher::Receive(net::PartFile& part, const Answer& answer, Body
 HINTERNET HttpFetcher::OpenRequest(HINTERNET hConnect, const char* pszPath) {
     HINTERNET hRequest = HttpOpenRequestA(hConnect, "GET", pszPath, "HTTP/1.1", nullptr, nullptr, kRequestFlags, 0);
     if (hRequest == nullptr) {
-        DebugError("HttpOpenRequestA", GetLastError());
+        DebugFetchError("HttpOpenRequestA", GetLastError());
         return nullptr;
     }
     // A server that accepts and then says nothing must not hold the run: every
@@ -213,18 +178,18 @@ HINTERNET HttpFetcher::OpenRequest(HINTERNET hConnect, const char* pszPath) {
 // Sends the request and follows at most kMaxRedirects redirects, each for this
 // request only: a redirect to another server gets a connection of its own, so
 // the run's later requests still go where the run sends them.
-FetchResult HttpFetcher::SendFollowingRedirects(const std::string& strHeaders, HINTERNET* phRequest, int* pnStatus) {
-    std::string strPath = m_strRequestPath;
+FetchResult HttpFetcher::SendFollowingRedirects(std::string strPath, const std::string& strHeaders,
+                                                HINTERNET* phRequest, int* pnStatus) {
     HINTERNET hConnect = m_hConnect;
     for (int nHop = 0;; ++nHop) {
         HINTERNET hRequest = OpenRequest(hConnect, strPath.c_str());
         if (hRequest == nullptr) return FETCH_FAILED;
         if (!HttpSendRequestA(hRequest, strHeaders.empty() ? nullptr : strHeaders.c_str(),
                               static_cast<DWORD>(strHeaders.size()), nullptr, 0)) {
-            DebugError("HttpSendRequestA", GetLastError());
+            DebugFetchError("HttpSendRequestA", GetLastError());
             return FETCH_FAILED;
         }
-        int nStatus = QueryStatus(hRequest);
+        int nStatus = net::QueryStatus(hRequest);
         if (!IsRedirect(nStatus)) {
             *phRequest = hRequest;
             *pnStatus = nStatus;
@@ -271,20 +236,20 @@ FetchResult HttpFetcher::OpenChecked(uint64_t nHave, const std::string& strValid
     HINTERNET hRequest = nullptr;
     int& nStatus = *pnStatus;
     nStatus = 0;
-    FetchResult result = SendFollowingRedirects(strHeaders, &hRequest, &nStatus);
+    FetchResult result = SendFollowingRedirects(m_strRequestPath, strHeaders, &hRequest, &nStatus);
     if (result != FETCH_DONE) {
         if (result == FETCH_FAILED || result == FETCH_NOT_FOUND) OutputDebugStringA("GetFile: no 200 answer");
         return result;
     }
     uint64_t nLength = 0;
-    if (!QueryNumberHeader(hRequest, HTTP_QUERY_CONTENT_LENGTH, &nLength)) {
+    if (!net::QueryContentLength(hRequest, &nLength)) {
         OutputDebugStringA("GetFile: no readable Content-Length");
         return FETCH_NOT_FOUND;
     }
     pAnswer->nTotal = nLength;
     if (nStatus == 206) {
         // Only the rest of the kept bytes will do; anything else starts over.
-        std::string strRange = QueryHeader(hRequest, "Content-Range");
+        std::string strRange = net::QueryHeader(hRequest, "Content-Range");
         uint64_t nStart = 0, nLast = 0, nTotal = 0;
         if (nHave == 0 || !net::ParseContentRange(strRange.c_str(), &nStart, &nLast, &nTotal) || nStart != nHave ||
             nLast + 1 != nTotal || nTotal - nStart != nLength) {
@@ -298,8 +263,7 @@ FetchResult HttpFetcher::OpenChecked(uint64_t nHave, const std::string& strValid
         OutputDebugStringA("GetFile: announced body longer than allowed");
         return FETCH_REJECTED;
     }
-    pAnswer->strValidator = QueryHeader(hRequest, "ETag");
-    if (pAnswer->strValidator.empty()) pAnswer->strValidator = QueryHeader(hRequest, "Last-Modified");
+    pAnswer->strValidator = net::QueryValidator(hRequest);
     return FETCH_DONE;
 }
 
@@ -311,13 +275,11 @@ FetchResult HttpFetcher::ReceiveBody(HINTERNET hRequest, net::PartFile& part, co
     FetchResult result = FETCH_DONE;
     const uint64_t nFileSize = answer.nTotal;
     uint64_t nLocal = answer.nStart;
-    DWORD dwBodyStart = timeGetTime();
+    m_dwBodyStart = timeGetTime();
     while (result == FETCH_DONE && !m_request.IsAborted()) {
         DWORD nRead = 0;
-        if (!InternetReadFile(hRequest, buffer.get(), ReadSizeFor(hRequest, m_nReceived, dwBodyStart), &nRead)) {
-            DebugError("InternetReadFile", GetLastError());
-            result = FETCH_FAILED;
-        } else if (nRead == 0) {
+        result = ReadPiece(hRequest, buffer.get(), kReadBufferSize, &nRead);
+        if (result != FETCH_DONE || nRead == 0) {
             break;
         } else if (nRead > nFileSize - nLocal) {
             OutputDebugStringA("GetFile: body longer than Content-Length");
@@ -331,9 +293,7 @@ FetchResult HttpFetcher::ReceiveBody(HINTERNET hRequest, net::PartFile& part, co
             room.Written(nRead);
             if (pCheck) pCheck->Update(buffer.get(), nRead);
             nLocal += nRead;
-            m_nReceived += nRead;
-            OnBlock(nRead);
-            AfterBlock(nLocal, nFileSize);
+            CountMoved(nRead, nLocal, nFileSize);
         }
     }
     OnProgress(FETCH_PROGRESS, net::ProgressShare(nLocal, nFileSize));
@@ -343,6 +303,25 @@ FetchResult HttpFetcher::ReceiveBody(HINTERNET hRequest, net::PartFile& part, co
         result = FETCH_FAILED;
     }
     return result;
+}
+
+// One read of a body: *pnRead = 0 at its end.
+FetchResult HttpFetcher::ReadPiece(HINTERNET hRequest, char* pBuffer, DWORD nMax, DWORD* pnRead) {
+    *pnRead = 0;
+    if (m_request.IsAborted()) return FETCH_CANCELLED;
+    DWORD nAsk = ReadSizeFor(hRequest, m_nReceived, m_dwBodyStart);
+    if (!InternetReadFile(hRequest, pBuffer, nAsk < nMax ? nAsk : nMax, pnRead)) {
+        DebugFetchError("InternetReadFile", GetLastError());
+        return m_request.IsAborted() ? FETCH_CANCELLED : FETCH_FAILED;
+    }
+    return FETCH_DONE;
+}
+
+// nBytes more came over the line; nDone of nTotal is the file bar's share.
+void HttpFetcher::CountMoved(DWORD nBytes, uint64_t nDone, uint64_t nTotal) {
+    m_nReceived += nBytes;
+    OnBlock(nBytes);
+    AfterBlock(nDone, nTotal);
 }
 
 // Speed sample and progress report after one block. Both time bases move by

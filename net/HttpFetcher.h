@@ -15,6 +15,10 @@
 #include "net/DiskBudget.h"
 #include "net/PartFile.h"
 
+namespace net {
+class DeltaTransfer;
+}
+
 // Event kinds raised through OnProgress and OnStatus.
 enum FetchEvent {
     FETCH_PROGRESS = 10,  // OnProgress: share of the current file in ten-thousandths
@@ -71,6 +75,16 @@ public:
     bool GetFile(char* pszRequestPath, const char* pszLocalPath, BodyCheck* pCheck = nullptr);
     // The same, saying how it ended.
     FetchResult Fetch(char* pszRequestPath, const char* pszLocalPath, BodyCheck* pCheck);
+    // Rebuilds the file from the blocks of the installed copy it replaces and
+    // asks only for the spans that differ (one Range request for several
+    // where the server answers multipart/byteranges), led by the file's block
+    // index at pszIndexPath, which pIndexCheck judges. The rebuilt file passes
+    // pCheck before it replaces the target. A server that answers a range
+    // with the whole file gets taken whole. Anything else amiss fails with
+    // FETCH_NOT_FOUND (no index) or FETCH_REJECTED: the caller then fetches
+    // the whole file. A cut transfer keeps its part, as Fetch does.
+    FetchResult FetchDelta(char* pszRequestPath, char* pszIndexPath, const char* pszLocalPath, BodyCheck* pCheck,
+                           BodyCheck* pIndexCheck);
 
     // Safe from any thread. The running transfer stops at its next read (on
     // Windows closing the request also ends a pending read; Wine's WinINet
@@ -95,8 +109,13 @@ public:
     // Files announced with at least this many bytes keep what arrived of a
     // cut transfer and ask for the rest next time.
     static const uint32_t kResumeMinBytes = 1024 * 1024;
+    // Large enough to take what loopback or a fast line delivers per read;
+    // allocated once per transfer.
+    static constexpr DWORD kReadBufferBytes = 256 * 1024;
 
 private:
+    friend class net::DeltaTransfer;
+
     // What the answer to a request promises.
     struct Answer {
         uint64_t nStart = 0;   // first byte of the body within the file (a resumed transfer)
@@ -104,23 +123,33 @@ private:
         std::string strValidator;  // ETag, else Last-Modified: what a later resume must match
     };
 
+    static void ToSlashes(char* pszPath);
+    void BeginTransfer(char* pszRequestPath, const char* pszLocalPath);
+    FetchResult EndTransfer(FetchResult result);
     FetchResult RunTransfer(BodyCheck* pCheck);
     FetchResult OpenForPart(net::PartFile& part, uint64_t nMaxBytes, Answer* pAnswer);
     FetchResult Receive(net::PartFile& part, const Answer& answer, BodyCheck* pCheck);
     FetchResult OpenChecked(uint64_t nHave, const std::string& strValidator, uint64_t nMaxBytes, Answer* pAnswer,
                             int* pnStatus);
-    FetchResult SendFollowingRedirects(const std::string& strHeaders, HINTERNET* phRequest, int* pnStatus);
+    FetchResult SendFollowingRedirects(std::string strPath, const std::string& strHeaders, HINTERNET* phRequest,
+                                       int* pnStatus);
     HINTERNET OpenRequest(HINTERNET hConnect, const char* pszPath);
     FetchResult ReceiveBody(HINTERNET hRequest, net::PartFile& part, const Answer& answer, BodyCheck* pCheck,
                             net::DiskReservation& room);
+    FetchResult ReadPiece(HINTERNET hRequest, char* pBuffer, DWORD nMax, DWORD* pnRead);
+    void CountMoved(DWORD nBytes, uint64_t nDone, uint64_t nTotal);
     void AfterBlock(uint64_t nLocal, uint64_t nFileSize);
 
     uint64_t m_nLastSampleBytes = 0;
     DWORD m_dwProgressTick = 0;
     DWORD m_dwSpeedTick = 0;
+    DWORD m_dwBodyStart = 0;  // when the current body began: its rate sizes the reads
     DWORD m_nStallLimitMs = 30000;
     net::AbortableRequest m_request;   // the running transfer's request
     fw::InternetHandle m_redirectConnect;  // another server a redirect sent this request to
     std::atomic<bool> m_bCancelled{false};
     net::DiskBudget* m_pDiskBudget = nullptr;
+    // This slot's server answered a multi-range request with one range or the
+    // whole file: from then on it asks one range per request.
+    bool m_bSingleRanges = false;
 };

@@ -92,6 +92,7 @@ uint64_t PartFile::Resumable(std::string* pValidator) {
 bool PartFile::Open(DWORD dwDisposition) {
     // A stale one from a cut transfer may carry attributes that block CREATE_ALWAYS.
     SetFileAttributesA(m_strTemp.c_str(), FILE_ATTRIBUTE_NORMAL);
+    m_file.Reset();  // our own handle would refuse the new one
     m_file.Reset(CreateFileA(m_strTemp.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, dwDisposition,
                              FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!m_file.IsValid()) {
@@ -108,8 +109,15 @@ bool PartFile::Create() {
     return Open(CREATE_ALWAYS);
 }
 
-bool PartFile::Append() {
+bool PartFile::Append(uint64_t nKeep) {
     if (!Open(OPEN_EXISTING)) return false;
+    LARGE_INTEGER size = {};
+    if (!GetFileSizeEx(m_file.Get(), &size)) return false;
+    if (static_cast<uint64_t>(size.QuadPart) > nKeep) {
+        LARGE_INTEGER keep = {};
+        keep.QuadPart = static_cast<LONGLONG>(nKeep);
+        if (!SetFilePointerEx(m_file.Get(), keep, nullptr, FILE_BEGIN) || !SetEndOfFile(m_file.Get())) return false;
+    }
     LARGE_INTEGER zero = {};
     return SetFilePointerEx(m_file.Get(), zero, nullptr, FILE_END) != FALSE;
 }

@@ -38,8 +38,9 @@ public:
     uint64_t Resumable(std::string* pValidator);
     // Creates (or truncates a stale) temporary file beside the target.
     bool Create();
-    // Opens the kept temporary file to go on writing at its end.
-    bool Append();
+    // Opens the kept temporary file to go on writing at its end, cut to its
+    // first nKeep bytes when it holds more.
+    bool Append(uint64_t nKeep = UINT64_MAX);
     // Hands the bytes already in the temporary file to fn, from the start;
     // false when a read fails or bAbort is set on the way.
     bool ReadExisting(const std::function<void(const void*, size_t)>& fn, const std::atomic<bool>& bAbort);

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "framework/EcdsaP256.h"
+#include "net/BlockIndex.h"
 #include "update/SerialStore.h"
 #include "update/UpdateKey.h"
 
@@ -133,6 +134,15 @@ bool ReleaseGuard::HoldFile(const FileEntry& entry, SignedCheck& check) const {
         return false;
     }
     check.Hold(pFile->m_nSize, pFile->m_sha256, nullptr);
+    return true;
+}
+
+bool ReleaseGuard::HoldIndex(const FileEntry& entry, SignedCheck& check) const {
+    if (!m_bKeyed) return true;
+    const ManifestFile* pIndex =
+        m_bAccepted ? m_manifest.Find(net::BlockIndexManifestDir(entry.m_strDir), entry.m_strName) : nullptr;
+    if (!pIndex) return false;
+    check.Hold(pIndex->m_nSize, pIndex->m_sha256, nullptr);
     return true;
 }
 

@@ -69,6 +69,10 @@ public:
     // manifest doesn't sign the entry, which then must not be fetched. Safe
     // from the transfer workers at once.
     bool HoldFile(const FileEntry& entry, SignedCheck& check) const;
+    // Holds the check of a file's block index to the size and SHA-256 the
+    // manifest signs for it; false when it signs none (then no index may be
+    // taken). True without a key: any index will do, the file is checked whole.
+    bool HoldIndex(const FileEntry& entry, SignedCheck& check) const;
     // After a run that installed everything: nothing older than this release
     // may install any more.
     void StoreSerial();

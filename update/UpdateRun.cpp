@@ -304,13 +304,15 @@ FetchResult UpdateSession::FetchEntryFile(HttpFetcher& fetcher, const FileEntry&
     SignedCheck check(crc);
     // Signed releases: nothing the manifest doesn't sign is fetched at all.
     if (!m_guard.HoldFile(entry, check)) return FETCH_REJECTED;
+    FetchResult result = FetchChangedBlocks(fetcher, entry, strLocal, check);
+    if (result == FETCH_DONE || result == FETCH_CANCELLED || result == FETCH_DISK_FULL) return result;
     HINTERNET hHome = fetcher.m_hConnect;
-    FetchResult result = FETCH_FAILED;
+    result = FETCH_FAILED;
     for (size_t n = 0; n < m_connects.size() && !m_bCancel; ++n) {
         size_t i = n == 0 ? m_nServer : (n <= m_nServer ? n - 1 : n);
         if (m_connects[i] == nullptr) continue;
         fetcher.m_hConnect = m_connects[i];
-        result = FetchWithRetries(fetcher, szUrl, strLocal.c_str(), check);
+        result = FetchWithRetries([&] { return fetcher.Fetch(szUrl, strLocal.c_str(), &check); }, true);
         if (result == FETCH_DONE || result == FETCH_CANCELLED || result == FETCH_DISK_FULL) break;
     }
     fetcher.m_hConnect = hHome;
@@ -319,12 +321,12 @@ FetchResult UpdateSession::FetchEntryFile(HttpFetcher& fetcher, const FileEntry&
 
 // A transient failure (connection lost, body cut, 5xx, a stall) is tried
 // again after a short, growing pause; a cut file of some size resumes where it
-// stopped. A body whose checksum differs is fetched once more, as always; a
-// second mismatch leaves the installed file as it was.
-FetchResult UpdateSession::FetchWithRetries(HttpFetcher& fetcher, char* pszUrl, const char* pszLocal, BodyCheck& check) {
-    bool bFetchedAgain = false;
+// stopped. A body whose checksum differs is fetched once more when asked, as
+// always; a second mismatch leaves the installed file as it was.
+FetchResult UpdateSession::FetchWithRetries(const std::function<FetchResult()>& attempt, bool bRefetchRejected) {
+    bool bFetchedAgain = !bRefetchRejected;
     for (int nRetry = 0;;) {
-        FetchResult result = fetcher.Fetch(pszUrl, pszLocal, &check);
+        FetchResult result = attempt();
         if (result == FETCH_REJECTED && !bFetchedAgain && !m_bCancel) {
             bFetchedAgain = true;
             continue;

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -84,7 +85,9 @@ private:
     bool WalkUpdateList(int nConnections);
     void FetchEntry(int nSlot, const FileEntry& entry);
     FetchResult FetchEntryFile(HttpFetcher& fetcher, const FileEntry& entry);
-    FetchResult FetchWithRetries(HttpFetcher& fetcher, char* pszUrl, const char* pszLocal, BodyCheck& check);
+    FetchResult FetchWithRetries(const std::function<FetchResult()>& attempt, bool bRefetchRejected);
+    FetchResult FetchChangedBlocks(HttpFetcher& fetcher, const FileEntry& entry, const std::string& strLocal,
+                                   BodyCheck& check);
     void ProgressStep();
     void EndOfRun(bool bResult);
     bool PauseUnlessCancelled(DWORD nMs);

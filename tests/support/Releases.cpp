@@ -110,6 +110,8 @@ std::vector<LoggedRequest> NginxRequests() {
         LoggedRequest r;
         r.strPath = line.substr(sp1 + 1, sp2 - sp1 - 1);
         r.nStatus = std::atoi(line.c_str() + tab + 1);
+        size_t tab2 = line.find('\t', tab + 1);
+        if (tab2 != std::string::npos) r.nBytes = std::strtoull(line.c_str() + tab2 + 1, nullptr, 10);
         out.push_back(r);
     }
     return out;

@@ -36,6 +36,7 @@ unsigned short NginxPort();
 struct LoggedRequest {
     std::string strPath;  // the request path
     int nStatus = 0;
+    uint64_t nBytes = 0;  // body bytes sent
 };
 
 // Requests the nginx of the tests has logged; the log is written after each

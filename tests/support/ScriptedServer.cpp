@@ -197,6 +197,12 @@ Reply Reply::Headers(std::vector<std::string> lines) const {
     return r;
 }
 
+Reply Reply::ShiftedRanges(size_t nShift) const {
+    Reply r = *this;
+    r.nRangeShift = nShift;
+    return r;
+}
+
 std::string ServedRequest::Path() const {
     size_t nStart = line.find(' ');
     if (nStart == std::string::npos) return std::string();
@@ -452,6 +458,10 @@ bool ScriptedServer::SendRanged(uintptr_t sock, const Reply& r, const ServedRequ
     }
     if (asked == RangeAsked::kWhole) return SendText(sock, Head(200, own + LengthHeader(body.size()), r, closing) + body);
     size_t nLength = nTo - nFrom + 1;
+    if (r.nRangeShift > 0 && nTo + r.nRangeShift < body.size()) {
+        nFrom += r.nRangeShift;
+        nTo += r.nRangeShift;
+    }
     own += "Content-Range: bytes " + std::to_string(nFrom) + "-" + std::to_string(nTo) + "/" +
            std::to_string(body.size()) + "\r\n" + LengthHeader(nLength);
     return SendText(sock, Head(206, own, r, closing)) && SendAll(sock, body.data() + nFrom, nLength);

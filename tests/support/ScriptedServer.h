@@ -49,6 +49,9 @@ struct Reply {
                         std::string lastModified = "Wed, 02 Dec 2026 08:00:00 GMT");
     // The same reply with these header lines added ("ETag: \"v1\"", no CRLF).
     Reply Headers(std::vector<std::string> lines) const;
+    // A ranged reply that lies: each span it sends starts nShift bytes after
+    // the one asked for, and its Content-Range says so.
+    Reply ShiftedRanges(size_t nShift) const;
 
     Shape shape = kLength;
     int nStatus = 200;
@@ -62,6 +65,7 @@ struct Reply {
     std::optional<uint64_t> nAnnounced;
     std::string etag;
     std::string lastModified;
+    size_t nRangeShift = 0;
 };
 
 // One request as the server read it.

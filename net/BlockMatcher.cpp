@@ -1,0 +1,139 @@
+// Finding a new file's blocks in the old one; see BlockMatcher.h.
+#include "net/BlockMatcher.h"
+
+#include <cstring>
+
+namespace net {
+namespace {
+
+const uint32_t kNone = UINT32_MAX;
+// The old file is read in windows of this size (at least four blocks).
+const size_t kWindowBytes = 4 * 1024 * 1024;
+
+}  // namespace
+
+BlockMatcher::BlockMatcher(const BlockIndex& index) : m_index(index), m_oldOffsets(index.BlockCount(), BLOCK_MISSING) {
+    BuildTable();
+}
+
+void BlockMatcher::BuildTable() {
+    const size_t nBlocks = m_index.BlockCount();
+    // Four buckets a block: most bytes of an old file that match nothing
+    // then end at one empty bucket.
+    uint32_t nBits = 4;
+    while (nBits < 30 && (static_cast<size_t>(1) << nBits) < nBlocks * 4) ++nBits;
+    m_nMask = (1u << nBits) - 1;
+    m_heads.assign(static_cast<size_t>(m_nMask) + 1, kNone);
+    m_next.assign(nBlocks, kNone);
+    uint32_t nFilterBits = 12;
+    while (nFilterBits < 28 && (static_cast<size_t>(1) << nFilterBits) < nBlocks * 32) ++nFilterBits;
+    m_nFilterShift = 32 - nFilterBits;
+    m_filter.assign((static_cast<size_t>(1) << nFilterBits) / 64, 0);
+    // Backwards, so that each chain lists its blocks in file order.
+    for (size_t i = nBlocks; i-- > 0;) {
+        if (m_index.BlockLength(i) != m_index.nBlockSize) continue;
+        uint32_t& head = m_heads[(m_index.weak[i] * 2654435761u >> 7) & m_nMask];
+        m_next[i] = head;
+        head = static_cast<uint32_t>(i);
+        uint32_t nBit = (m_index.weak[i] * 0x9E3779B1u) >> m_nFilterShift;
+        m_filter[nBit >> 6] |= 1ull << (nBit & 63);
+    }
+}
+
+bool BlockMatcher::TryMatch(uint32_t nWeak, const unsigned char* p, uint64_t nOldOffset) {
+    bool bHashed = false, bFound = false;
+    uint64_t nStrong = 0;
+    for (uint32_t i = m_heads[(nWeak * 2654435761u >> 7) & m_nMask]; i != kNone; i = m_next[i]) {
+        if (m_index.weak[i] != nWeak) continue;
+        if (!bHashed) {
+            nStrong = StrongBlockHash(p, m_index.nBlockSize);
+            bHashed = true;
+        }
+        if (m_index.strong[i] != nStrong) continue;
+        // Equal blocks of the new file (runs of zeros, say) all come from here.
+        bFound = true;
+        if (m_oldOffsets[i] == BLOCK_MISSING) {
+            m_oldOffsets[i] = nOldOffset;
+            ++m_nFound;
+        }
+    }
+    return bFound;
+}
+
+bool BlockMatcher::Scan(uint64_t nOldSize, const OldFileReader& read, const std::atomic<bool>* pCancel) {
+    const size_t nBlock = m_index.nBlockSize;
+    if (m_index.BlockCount() > 0 && nOldSize >= nBlock) {
+        std::vector<unsigned char> buffer(kWindowBytes > 4 * nBlock ? kWindowBytes : 4 * nBlock);
+        unsigned char* const pBuf = buffer.data();
+        uint64_t nBufStart = 0;  // the buffer holds the old bytes [nBufStart, nBufStart + nBufLen)
+        size_t nBufLen = 0, p = 0;
+        bool bFresh = true;  // the window's checksum must be summed anew at p
+        RollingChecksum sum;
+        for (;;) {
+            // Rolling on needs the byte after the window: keep it in the buffer.
+            if (p + nBlock >= nBufLen && nBufStart + nBufLen < nOldSize) {
+                if (pCancel && pCancel->load()) return false;
+                std::memmove(pBuf, pBuf + p, nBufLen - p);
+                nBufStart += p;
+                nBufLen -= p;
+                p = 0;
+                uint64_t nLeft = nOldSize - nBufStart - nBufLen;
+                size_t nWant = buffer.size() - nBufLen;
+                if (nLeft < nWant) nWant = static_cast<size_t>(nLeft);
+                if (!read(nBufStart + nBufLen, pBuf + nBufLen, nWant)) return false;
+                nBufLen += nWant;
+            }
+            if (p + nBlock > nBufLen) break;
+            if (bFresh) {
+                sum.Reset(pBuf + p, nBlock);
+                bFresh = false;
+            }
+            uint32_t nWeak = sum.Value();
+            if (MayMatch(nWeak) && TryMatch(nWeak, pBuf + p, nBufStart + p)) {
+                p += nBlock;
+                bFresh = true;
+                continue;
+            }
+            if (p + nBlock >= nBufLen) break;
+            sum.Roll(pBuf[p], pBuf[p + nBlock]);
+            ++p;
+        }
+    }
+    MatchTail(nOldSize, read);
+    return true;
+}
+
+// A short last block is in no table: it is looked for where it ends the old
+// file and where it stands in the new one.
+void BlockMatcher::MatchTail(uint64_t nOldSize, const OldFileReader& read) {
+    const size_t nBlocks = m_index.BlockCount();
+    if (nBlocks == 0 || m_oldOffsets[nBlocks - 1] != BLOCK_MISSING) return;
+    const size_t nLast = nBlocks - 1;
+    const uint32_t nLength = m_index.BlockLength(nLast);
+    if (nLength == 0 || nLength > nOldSize) return;
+    std::vector<unsigned char> tail(nLength);
+    for (uint64_t nAt : {nOldSize - nLength, m_index.BlockOffset(nLast)}) {
+        if (nAt + nLength > nOldSize || !read(nAt, tail.data(), nLength)) continue;
+        if (WeakBlockChecksum(tail.data(), nLength) == m_index.weak[nLast] &&
+            StrongBlockHash(tail.data(), nLength) == m_index.strong[nLast]) {
+            m_oldOffsets[nLast] = nAt;
+            ++m_nFound;
+            return;
+        }
+    }
+}
+
+std::vector<ByteRange> BlockMatcher::MissingRanges(size_t nFromBlock) const {
+    std::vector<ByteRange> ranges;
+    for (size_t i = nFromBlock; i < m_index.BlockCount(); ++i) {
+        if (m_oldOffsets[i] != BLOCK_MISSING) continue;
+        uint64_t nFirst = m_index.BlockOffset(i);
+        if (!ranges.empty() && ranges.back().nFirst + ranges.back().nLength == nFirst)
+            ranges.back().nLength += m_index.BlockLength(i);
+        else
+            ranges.push_back({nFirst, m_index.BlockLength(i)});
+    }
+    return ranges;
+}
+
+}  // namespace net

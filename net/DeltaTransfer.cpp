@@ -1,0 +1,309 @@
+// A download rebuilt from the installed copy's blocks; see DeltaTransfer.h.
+#include "net/DeltaTransfer.h"
+
+#include <mmsystem.h>
+
+#include <new>
+
+#include "net/RequestInfo.h"
+#include "net/TransferMath.h"
+
+namespace net {
+namespace {
+
+// Spans asked for in one request where the server answers multipart: the
+// header stays short, and a run of changes costs a round trip per batch.
+const size_t kRangesPerRequest = 64;
+const DWORD kBufferBytes = HttpFetcher::kReadBufferBytes;
+
+size_t Smaller(uint64_t a, size_t b) { return a < b ? static_cast<size_t>(a) : b; }
+
+}  // namespace
+
+DeltaTransfer::DeltaTransfer(HttpFetcher& fetcher, BodyCheck* pCheck)
+    : m_fetcher(fetcher), m_pCheck(pCheck), m_part(fetcher.m_strLocalPath), m_room(fetcher.m_pDiskBudget) {}
+
+FetchResult DeltaTransfer::Run(const std::string& strIndexPath, BodyCheck* pIndexCheck) {
+    m_fetcher.OnStatus(FETCH_BEGIN, m_fetcher.m_strLocalPath.c_str());
+    RequestCloser closer(m_fetcher.m_request);
+    m_buffer.reset(new (std::nothrow) char[kBufferBytes]);
+    if (!m_buffer) return FETCH_FAILED;
+    FetchResult result = FetchIndex(strIndexPath, pIndexCheck);
+    if (result == FETCH_DONE) result = ScanOldFile();
+    if (result == FETCH_DONE) result = StartPart();
+    if (result == FETCH_DONE) result = Rebuild();
+    // A part noted for resuming stays for the next try; any other is removed.
+    if (result == FETCH_FAILED || result == FETCH_CANCELLED) m_part.Keep();
+    if (result != FETCH_DONE) return result;
+    if (!m_bTakenWhole) {
+        m_fetcher.m_request.Close();
+        if (m_pCheck && !m_pCheck->Accept()) {
+            OutputDebugStringA("GetFile: the rebuilt file failed its check");
+            return FETCH_REJECTED;
+        }
+    }
+    m_old.Reset();
+    if (!m_part.Commit(m_fetcher.m_request.AbortFlag())) return FETCH_FAILED;
+    m_fetcher.OnStatus(FETCH_END, m_fetcher.m_strLocalPath.c_str());
+    return FETCH_DONE;
+}
+
+// The index, whole, into memory: it is small (12 bytes a block).
+FetchResult DeltaTransfer::FetchIndex(const std::string& strPath, BodyCheck* pIndexCheck) {
+    HINTERNET hRequest = nullptr;
+    int nStatus = 0;
+    FetchResult result = m_fetcher.SendFollowingRedirects(strPath, std::string(), &hRequest, &nStatus);
+    if (result != FETCH_DONE) return result;
+    uint64_t nLength = 0;
+    if (nStatus != 200 || !QueryContentLength(hRequest, &nLength) || nLength > BLOCK_INDEX_MAX_BYTES ||
+        (pIndexCheck && !pIndexCheck->AcceptsLength(nLength))) {
+        OutputDebugStringA("GetFile: no usable block index");
+        return FETCH_NOT_FOUND;
+    }
+    std::string strText(static_cast<size_t>(nLength), '\0');
+    m_nMoved = m_nToMove = nLength;
+    for (size_t nHave = 0; nHave < strText.size();) {
+        DWORD nRead = 0;
+        result = m_fetcher.ReadPiece(hRequest, &strText[nHave], static_cast<DWORD>(Smaller(nLength - nHave, kBufferBytes)), &nRead);
+        if (result != FETCH_DONE) return result;
+        if (nRead == 0) return FETCH_FAILED;
+        nHave += nRead;
+        // The bar starts once the spans to fetch are known.
+        m_fetcher.CountMoved(nRead, 0, 1);
+    }
+    m_fetcher.m_request.Close();
+    if (pIndexCheck) {
+        pIndexCheck->Begin();
+        pIndexCheck->Update(strText.data(), strText.size());
+        if (!pIndexCheck->Accept()) return FETCH_REJECTED;
+    }
+    std::string strWhy;
+    if (!ParseBlockIndex(strText.data(), strText.size(), m_index, strWhy)) {
+        OutputDebugStringA(("GetFile: block index refused: " + strWhy).c_str());
+        return FETCH_REJECTED;
+    }
+    if (m_pCheck && !m_pCheck->AcceptsLength(m_index.nFileSize)) return FETCH_REJECTED;
+    m_fetcher.m_nFileSize = m_index.nFileSize;
+    return FETCH_DONE;
+}
+
+bool DeltaTransfer::ReadOld(uint64_t nOffset, void* p, size_t nSize) {
+    LARGE_INTEGER at = {};
+    at.QuadPart = static_cast<LONGLONG>(nOffset);
+    if (!SetFilePointerEx(m_old.Get(), at, nullptr, FILE_BEGIN)) return false;
+    char* pOut = static_cast<char*>(p);
+    while (nSize > 0) {
+        DWORD nRead = 0;
+        DWORD nAsk = nSize > 0x10000000 ? 0x10000000 : static_cast<DWORD>(nSize);
+        if (!ReadFile(m_old.Get(), pOut, nAsk, &nRead, nullptr) || nRead == 0) return false;
+        pOut += nRead;
+        nSize -= nRead;
+    }
+    return true;
+}
+
+FetchResult DeltaTransfer::ScanOldFile() {
+    m_old.Reset(CreateFileA(m_fetcher.m_strLocalPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    LARGE_INTEGER size = {};
+    if (!m_old.IsValid() || !GetFileSizeEx(m_old.Get(), &size)) return FETCH_NOT_FOUND;
+    m_pMatcher.reset(new BlockMatcher(m_index));
+    auto read = [this](uint64_t nOffset, void* p, size_t nSize) { return ReadOld(nOffset, p, nSize); };
+    if (m_pMatcher->Scan(static_cast<uint64_t>(size.QuadPart), read, &m_fetcher.m_request.AbortFlag()))
+        return FETCH_DONE;
+    return m_fetcher.m_request.IsAborted() ? FETCH_CANCELLED : FETCH_NOT_FOUND;
+}
+
+// The part goes on from the last whole block a cut transfer kept, or starts
+// anew; the spans to fetch are the missing blocks from there on.
+FetchResult DeltaTransfer::StartPart() {
+    const uint64_t nSize = m_index.nFileSize;
+    uint64_t nHave = m_part.Resumable(&m_strValidator);
+    size_t nFrom = static_cast<size_t>((nHave < nSize ? nHave : nSize) / m_index.nBlockSize);
+    m_nPos = m_index.BlockOffset(nFrom);
+    if (!m_room.Take(m_fetcher.m_strLocalPath, nSize - m_nPos)) return FETCH_DISK_FULL;
+    if (m_nPos == 0) m_strValidator.clear();
+    if (!(m_nPos > 0 ? m_part.Append(m_nPos) : m_part.Create())) return FETCH_FAILED;
+    if (m_pCheck) {
+        m_pCheck->Begin();
+        BodyCheck* pCheck = m_pCheck;
+        if (m_nPos > 0 && !m_part.ReadExisting([pCheck](const void* p, size_t n) { pCheck->Update(p, n); },
+                                               m_fetcher.m_request.AbortFlag()))
+            return m_fetcher.m_request.IsAborted() ? FETCH_CANCELLED : FETCH_FAILED;
+    }
+    m_ranges = m_pMatcher->MissingRanges(nFrom);
+    for (const ByteRange& range : m_ranges) m_nToMove += range.nLength;
+    return FETCH_DONE;
+}
+
+// The new file in order: runs of old blocks copied, missing spans received.
+FetchResult DeltaTransfer::Rebuild() {
+    while (m_nPos < m_index.nFileSize) {
+        if (m_fetcher.m_request.IsAborted()) return FETCH_CANCELLED;
+        bool bSpanHere = m_nNextRange < m_ranges.size() && m_ranges[m_nNextRange].nFirst == m_nPos;
+        FetchResult result = bSpanHere ? ReceiveRange()
+                                       : CopyOld(m_nNextRange < m_ranges.size() ? m_ranges[m_nNextRange].nFirst
+                                                                                : m_index.nFileSize);
+        if (result != FETCH_DONE || m_bTakenWhole) return result;
+    }
+    m_fetcher.OnProgress(FETCH_PROGRESS, ProgressShare(m_nMoved, m_nToMove));
+    return FETCH_DONE;
+}
+
+FetchResult DeltaTransfer::CopyOld(uint64_t nEnd) {
+    const uint32_t nBlock = m_index.nBlockSize;
+    while (m_nPos < nEnd) {
+        size_t i = static_cast<size_t>(m_nPos / nBlock);
+        uint64_t nInto = m_nPos - m_index.BlockOffset(i);
+        uint64_t nOld = m_pMatcher->OldOffset(i) + nInto;
+        // Following blocks that follow in the old file too come in one read.
+        uint64_t nRun = m_index.BlockLength(i) - nInto;
+        for (size_t k = i + 1; m_nPos + nRun < nEnd && nRun < kBufferBytes && m_pMatcher->OldOffset(k) == nOld + nRun; ++k)
+            nRun += m_index.BlockLength(k);
+        size_t nPiece = Smaller(nRun < nEnd - m_nPos ? nRun : nEnd - m_nPos, kBufferBytes);
+        if (!ReadOld(nOld, m_buffer.get(), nPiece)) return FETCH_REJECTED;
+        FetchResult result = Write(m_buffer.get(), nPiece);
+        if (result != FETCH_DONE) return result;
+    }
+    return FETCH_DONE;
+}
+
+FetchResult DeltaTransfer::Write(const char* p, size_t n) {
+    WriteResult written = m_part.Write(p, static_cast<DWORD>(n));
+    if (written != WRITE_OK) return written == WRITE_DISK_FULL ? FETCH_DISK_FULL : FETCH_FAILED;
+    m_room.Written(n);
+    if (m_pCheck) m_pCheck->Update(p, n);
+    m_nPos += n;
+    return FETCH_DONE;
+}
+
+bool DeltaTransfer::ReadMoved(void* p, size_t nMax, size_t* pnGot) {
+    DWORD nRead = 0;
+    m_lastRead = m_fetcher.ReadPiece(m_fetcher.m_request.Handle(), static_cast<char*>(p),
+                                     static_cast<DWORD>(Smaller(nMax, kBufferBytes)), &nRead);
+    *pnGot = nRead;
+    if (m_lastRead != FETCH_DONE) return false;
+    m_nMoved += nRead;
+    if (nRead > 0) m_fetcher.CountMoved(nRead, m_nMoved, m_nToMove);
+    return true;
+}
+
+// Why the answer stopped: the read's own failure, else a body cut short.
+FetchResult DeltaTransfer::ReadFailure() const { return m_lastRead != FETCH_DONE ? m_lastRead : FETCH_FAILED; }
+
+FetchResult DeltaTransfer::ReceiveRange() {
+    if (m_nNextRange >= m_nBatchEnd) {
+        FetchResult result = OpenRanges();
+        if (result != FETCH_DONE || m_bTakenWhole) return result;
+    }
+    const ByteRange range = m_ranges[m_nNextRange];
+    if (m_pParts) {
+        uint64_t nFirst = 0, nLast = 0, nTotal = 0;
+        MultipartReader::Status status = m_pParts->NextPart(&nFirst, &nLast, &nTotal);
+        if (status == MultipartReader::kSourceFailed) return ReadFailure();
+        if (status != MultipartReader::kOk || nFirst != range.nFirst || nLast != range.nFirst + range.nLength - 1 ||
+            nTotal != m_index.nFileSize) {
+            OutputDebugStringA("GetFile: a part that isn't the span asked for");
+            return FETCH_REJECTED;
+        }
+    }
+    for (uint64_t nLeft = range.nLength; nLeft > 0;) {
+        size_t nGot = 0;
+        size_t nWant = Smaller(nLeft, kBufferBytes);
+        bool bRead = m_pParts ? m_pParts->ReadBody(m_buffer.get(), nWant, &nGot) == MultipartReader::kOk
+                              : ReadMoved(m_buffer.get(), nWant, &nGot);
+        if (!bRead || nGot == 0) return ReadFailure();
+        FetchResult result = Write(m_buffer.get(), nGot);
+        if (result != FETCH_DONE) return result;
+        nLeft -= nGot;
+    }
+    ++m_nNextRange;
+    return m_nNextRange == m_nBatchEnd ? EndOfBatch() : FETCH_DONE;
+}
+
+// An answer whose spans are all read must hold nothing more.
+FetchResult DeltaTransfer::EndOfBatch() {
+    if (m_pParts) {
+        uint64_t nFirst = 0, nLast = 0, nTotal = 0;
+        MultipartReader::Status status = m_pParts->NextPart(&nFirst, &nLast, &nTotal);
+        if (status == MultipartReader::kSourceFailed) return ReadFailure();
+        if (status != MultipartReader::kEnd) return FETCH_REJECTED;
+        m_pParts.reset();
+    }
+    m_fetcher.m_request.Close();
+    return FETCH_DONE;
+}
+
+FetchResult DeltaTransfer::OpenRanges() {
+    size_t nAsked = m_fetcher.m_bSingleRanges ? 1 : kRangesPerRequest;
+    if (nAsked > m_ranges.size() - m_nNextRange) nAsked = m_ranges.size() - m_nNextRange;
+    std::string strHeaders = "Range: " + RangeHeaderValue(&m_ranges[m_nNextRange], nAsked) + "\r\n";
+    if (!m_strValidator.empty()) strHeaders += "If-Range: " + m_strValidator + "\r\n";
+    HINTERNET hRequest = nullptr;
+    int nStatus = 0;
+    FetchResult result = m_fetcher.SendFollowingRedirects(m_fetcher.m_strRequestPath, strHeaders, &hRequest, &nStatus);
+    if (result != FETCH_DONE) return result;
+    // The whole file: the server ignores ranges, or the file changed since.
+    if (nStatus == 200) return TakeWhole(hRequest);
+    if (m_strValidator.empty()) {
+        m_strValidator = QueryValidator(hRequest);
+        // From the first answer on, a kill leaves a part the next run resumes.
+        if (m_index.nFileSize >= HttpFetcher::kResumeMinBytes) m_part.Note(m_strValidator, m_index.nFileSize);
+    }
+    std::string strBoundary = MultipartBoundary(QueryHeader(hRequest, "Content-Type"));
+    if (strBoundary.empty()) return CheckSingleRange(hRequest, nAsked);
+    auto source = [this](void* p, size_t nMax, size_t* pnGot) { return ReadMoved(p, nMax, pnGot); };
+    m_pParts.reset(new MultipartReader(source, strBoundary));
+    m_nBatchEnd = m_nNextRange + nAsked;
+    return FETCH_DONE;
+}
+
+// One span came back: the first one asked for, or nothing of use. A server
+// that answers several asked spans with one keeps getting one per request.
+FetchResult DeltaTransfer::CheckSingleRange(HINTERNET hRequest, size_t nAsked) {
+    const ByteRange& range = m_ranges[m_nNextRange];
+    uint64_t nFirst = 0, nLast = 0, nTotal = 0, nLength = 0;
+    if (!ParseContentRange(QueryHeader(hRequest, "Content-Range").c_str(), &nFirst, &nLast, &nTotal) ||
+        !QueryContentLength(hRequest, &nLength) || nFirst != range.nFirst || nLength != range.nLength ||
+        nLast != nFirst + nLength - 1 || nTotal != m_index.nFileSize) {
+        OutputDebugStringA("GetFile: an answer with other spans than asked for");
+        return FETCH_REJECTED;
+    }
+    if (nAsked > 1) m_fetcher.m_bSingleRanges = true;
+    m_pParts.reset();
+    m_nBatchEnd = m_nNextRange + 1;
+    return FETCH_DONE;
+}
+
+// A range request answered with the whole file: the body is taken as any
+// whole download, so that nothing travels twice.
+FetchResult DeltaTransfer::TakeWhole(HINTERNET hRequest) {
+    OutputDebugStringA("GetFile: the server answered a range request with the whole file");
+    m_fetcher.m_bSingleRanges = true;
+    HttpFetcher::Answer answer;
+    if (!QueryContentLength(hRequest, &answer.nTotal)) return FETCH_NOT_FOUND;
+    if (m_pCheck && !m_pCheck->AcceptsLength(answer.nTotal)) return FETCH_REJECTED;
+    answer.strValidator = QueryValidator(hRequest);
+    m_old.Reset();
+    m_room.Clear();
+    m_fetcher.m_nFileSize = answer.nTotal;
+    m_bTakenWhole = true;
+    return m_fetcher.Receive(m_part, answer, m_pCheck);
+}
+
+}  // namespace net
+
+FetchResult HttpFetcher::FetchDelta(char* pszRequestPath, char* pszIndexPath, const char* pszLocalPath,
+                                    BodyCheck* pCheck, BodyCheck* pIndexCheck) {
+    ToSlashes(pszIndexPath);
+    BeginTransfer(pszRequestPath, pszLocalPath);
+    FetchResult result = FETCH_REJECTED;
+    // Out of memory for the index or the scan: the whole file still comes.
+    try {
+        net::DeltaTransfer delta(*this, pCheck);
+        result = delta.Run(pszIndexPath, pIndexCheck);
+    } catch (const std::bad_alloc&) {
+        OutputDebugStringA("GetFile: no memory for a rebuilt download");
+    }
+    return EndTransfer(result);
+}
