@@ -18,10 +18,12 @@ packages=(
   g++-mingw-w64-i686-posix mingw-w64-i686-dev libz-mingw-w64-dev
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   libgtest-dev
-  wine wine64 libgnutls30
+  wine wine64 wine64-preloader libgnutls30
   xvfb x11-apps fonts-wqy-zenhei locales
   nginx-light curl zsync
 )
+# Without its preloader, 64-bit Wine now and then fails to reserve its address
+# space at start (a process that never runs); so it is part of every machine.
 # Wanted where the kernel and the mirror allow: the 32-bit loader and its CNG.
 packages32=(wine32:i386 libgnutls30:i386)
 
