@@ -2,11 +2,14 @@
 #include "tools/SiteCheck.h"
 
 #include <atomic>
+#include <cstring>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
 
+#include "net/BlockIndex.h"
 #include "tools/ListText.h"
+#include "tools/Signing.h"
 #include "update/Checksum.h"
 #include "update/FileList.h"
 #include "update/PathRules.h"
@@ -35,10 +38,20 @@ bool FetchList(SiteFetcher& fetcher, const std::string& strProduct, std::vector<
 }
 
 struct FileResult {
-    bool m_bFound = false;  // m_finding holds a problem
-    CheckFinding m_finding{Finding::Failed, std::string(), std::string()};
+    std::vector<CheckFinding> m_findings;
     unsigned long long m_nBytes = 0;
 };
+
+// What the site's block index of a file says against the file as served.
+std::string IndexProblem(const std::string& strIndex, uint64_t nFileSize, const unsigned char sha256[32]) {
+    net::BlockIndex index;
+    std::string strWhy;
+    if (!net::ParseBlockIndex(strIndex.data(), strIndex.size(), index, strWhy)) return "unreadable: " + strWhy;
+    if (index.nFileSize != nFileSize)
+        return "made for " + std::to_string(index.nFileSize) + " bytes, the file has " + std::to_string(nFileSize);
+    if (memcmp(index.fileSha256, sha256, sizeof index.fileSha256) != 0) return "made for other bytes (SHA-256)";
+    return std::string();
+}
 
 class ParallelChecker {
 public:
@@ -65,27 +78,50 @@ private:
         }
     }
 
-    void CheckOne(SiteFetcher* fetcher, size_t i, const std::string& strOpenError) {
-        const FileEntry& e = m_files[i];
-        FileResult& r = m_results[i];
-        std::string strPath = "/kroupdate/" + m_options.m_strProduct + "/release/" +
+    std::string SitePath(const char* pszFolder, const FileEntry& e) const {
+        std::string strPath = "/kroupdate/" + m_options.m_strProduct + pszFolder +
                               (e.m_strDir == "/" || e.m_strDir == "\\" ? e.m_strName : e.m_strDir + "/" + e.m_strName);
         for (char& c : strPath)
             if (c == '\\') c = '/';
+        return strPath;
+    }
+
+    void CheckOne(SiteFetcher* fetcher, size_t i, const std::string& strOpenError) {
+        const FileEntry& e = m_files[i];
+        FileResult& r = m_results[i];
+        std::string strPath = SitePath("/release/", e);
         uint32_t nCrc = ChecksumStart();
+        Sha256Stream sha;
         int nStatus = 0;
         std::string strError = strOpenError;
         bool bAnswered = fetcher && fetcher->Get(strPath, [&](const char* p, size_t n) {
             nCrc = ChecksumUpdate(nCrc, p, n);
+            sha.Update(p, n);
             r.m_nBytes += n;
         }, nStatus, strError);
-        r.m_bFound = true;
-        if (!bAnswered) r.m_finding = {Finding::Failed, strPath, strError};
-        else if (nStatus == 404) r.m_finding = {Finding::Missing, strPath, "HTTP status 404"};
-        else if (nStatus != 200) r.m_finding = {Finding::Failed, strPath, "HTTP status " + std::to_string(nStatus)};
-        else if (nCrc != e.m_nCrc) r.m_finding = {Finding::Wrong, strPath, "served bytes don't match the list's checksum"};
-        else r.m_bFound = false;
+        unsigned char digest[32];
+        if (!bAnswered) r.m_findings.push_back({Finding::Failed, strPath, strError});
+        else if (nStatus == 404) r.m_findings.push_back({Finding::Missing, strPath, "HTTP status 404"});
+        else if (nStatus != 200) r.m_findings.push_back({Finding::Failed, strPath, "HTTP status " + std::to_string(nStatus)});
+        else if (nCrc != e.m_nCrc) r.m_findings.push_back({Finding::Wrong, strPath, "served bytes don't match the list's checksum"});
+        else if (r.m_nBytes >= net::BLOCK_SIZE_MIN && sha.Finish(digest)) CheckIndex(*fetcher, e, r, digest);
         Progress(r.m_nBytes);
+    }
+
+    // An index is optional (small files have none); one that is there must fit the file.
+    void CheckIndex(SiteFetcher& fetcher, const FileEntry& e, FileResult& r, const unsigned char sha256[32]) {
+        std::string strPath = SitePath("/blocks/", e), strIndex, strError;
+        int nStatus = 0;
+        bool bAnswered = fetcher.Get(strPath, [&](const char* p, size_t n) {
+            if (strIndex.size() <= net::BLOCK_INDEX_MAX_BYTES) strIndex.append(p, n);
+        }, nStatus, strError);
+        if (!bAnswered) r.m_findings.push_back({Finding::Failed, strPath, strError});
+        else if (nStatus == 200) {
+            std::string strWhy = IndexProblem(strIndex, r.m_nBytes, sha256);
+            if (!strWhy.empty()) r.m_findings.push_back({Finding::Damaged, strPath, "block index " + strWhy});
+        } else if (nStatus != 404) {
+            r.m_findings.push_back({Finding::Failed, strPath, "HTTP status " + std::to_string(nStatus)});
+        }
     }
 
     void Progress(unsigned long long nBytes) {
@@ -139,6 +175,7 @@ const char* FindingName(Finding nKind) {
         case Finding::Stale: return "stale";
         case Finding::Unlisted: return "unlisted";
         case Finding::Failed: return "failed";
+        case Finding::Damaged: return "damaged";
     }
     return "?";
 }
@@ -158,7 +195,7 @@ bool CheckSite(const SiteAddress& address, const CheckOptions& options, CheckRep
     checker.Run();
     for (const FileResult& r : checker.Results()) {
         report.m_nBytes += r.m_nBytes;
-        if (r.m_bFound) report.m_findings.push_back(r.m_finding);
+        report.m_findings.insert(report.m_findings.end(), r.m_findings.begin(), r.m_findings.end());
     }
     return true;
 }

@@ -23,7 +23,8 @@ struct CheckOptions {
     std::function<void(const CheckProgress&)> m_onProgress;
 };
 
-enum class Finding { Missing, Wrong, Stale, Unlisted, Failed };
+// Damaged: a block index that doesn't fit the file it stands beside.
+enum class Finding { Missing, Wrong, Stale, Unlisted, Failed, Damaged };
 
 struct CheckFinding {
     Finding m_nKind;

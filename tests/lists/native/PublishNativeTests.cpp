@@ -7,8 +7,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
+#include "net/BlockIndex.h"
+#include "tools/Signing.h"
 #include "update/FileList.h"
 #include "update/PathRules.h"
 #include "NativeFiles.h"
@@ -33,6 +36,11 @@ void Put(const std::string& strPath, const std::string& strBytes) {
 }
 
 using nativetest::Slurp;
+
+ino_t Inode(const std::string& strPath) {
+    struct stat st;
+    return stat(strPath.c_str(), &st) == 0 ? st.st_ino : 0;
+}
 
 class PublishCli : public ::testing::Test {
 protected:
@@ -116,6 +124,83 @@ TEST_F(PublishCli, SiteIsReadBackByTheClient) {
         EXPECT_EQ("abc", Slurp(strSite + "/kroupdate/Hollo/release/skin/main/bg.bmp"));
         EXPECT_EQ("123456789", Slurp(strSite + "/kroupdate/Hollo/release/a.dll"));
     }
+}
+
+TEST_F(PublishCli, BlockIndexesForLargeFilesOnly) {
+    struct Row {
+        const char* m_pszOption;
+        int m_nStatus;
+        size_t m_nSize;
+        bool m_bIndexed;
+    } const rows[] = {
+        {"", 0, 1024 * 1024, true},          {"", 0, 1024 * 1024 - 1, false},
+        {"--delta-min 8k", 0, 8192, true},   {"--delta-min 8K", 0, 8191, false},
+        {"--delta-min off", 0, 4 << 20, false}, {"--delta-min=2M", 0, 2 << 20, true},
+        {"--delta-min 3K", 2, 8192, false},  {"--delta-min 1.5M", 2, 8192, false},
+        {"--delta-min -4K", 2, 8192, false},
+    };
+    int nRow = 0;
+    for (const Row& row : rows) {
+        std::string strRel = m_strTmp + "/rel" + std::to_string(nRow), strSite = m_strTmp + "/site" + std::to_string(nRow++);
+        mkdir(strRel.c_str(), 0755);
+        mkdir((strRel + "/data").c_str(), 0755);
+        std::string strBytes(row.m_nSize, '\0');
+        for (size_t i = 0; i < strBytes.size(); ++i) strBytes[i] = static_cast<char>((i * 7919) >> 5);
+        Put(strRel + "/data/big.pak", strBytes);
+        RunResult r = RunPublish(std::string(row.m_pszOption) + " " + strRel + " " + strSite + " Hollo");
+        EXPECT_EQ(row.m_nStatus, r.m_nStatus) << row.m_pszOption << "\n" << r.m_strOutput;
+        std::string strIndex = Slurp(strSite + "/kroupdate/Hollo/blocks/data/big.pak");
+        EXPECT_EQ(row.m_bIndexed, !strIndex.empty()) << row.m_pszOption << " " << row.m_nSize;
+        if (strIndex.empty()) continue;
+        net::BlockIndex index;
+        std::string strWhy;
+        unsigned char sha[32];
+        uint64_t nSize = 0;
+        ASSERT_TRUE(net::ParseBlockIndex(strIndex.data(), strIndex.size(), index, strWhy)) << strWhy;
+        ASSERT_TRUE(Sha256OfFile(strRel + "/data/big.pak", sha, nSize));
+        EXPECT_EQ(row.m_nSize, index.nFileSize);
+        EXPECT_EQ(net::BlockSizeFor(row.m_nSize), index.nBlockSize);
+        EXPECT_EQ(0, memcmp(sha, index.fileSha256, 32)) << row.m_pszOption;
+    }
+}
+
+TEST_F(PublishCli, TakesOverTheLiveCopyOnlyWhenItsSha256Matches) {
+    // The second b.dat has the first one's size and checksum, not its bytes:
+    // five bytes xored with the checksum's polynomial leave a CRC-32 as it was.
+    std::string strA(300, 'a'), strB = strA;
+    const unsigned char kPoly[] = {0x41, 0x06, 0x71, 0xDB, 0x01};
+    for (int i = 0; i < 5; ++i) strB[100 + i] = static_cast<char>(strB[100 + i] ^ kPoly[i]);
+    ASSERT_EQ(0, RunPublish("keygen " + m_strTmp + "/keys").m_nStatus);
+    for (bool bSigned : {false, true}) {
+        std::string strSite = m_strTmp + (bSigned ? "/site-signed" : "/site");
+        std::string strArgs = (bSigned ? "--key " + m_strTmp + "/keys/private.pem " : "") + m_strRel + " " + strSite + " Hollo";
+        Put(m_strRel + "/b.dat", strA);
+        Put(m_strRel + "/same.dat", "unchanged");
+        RunResult first = RunPublish(strArgs);
+        ASSERT_EQ(0, first.m_nStatus) << first.m_strOutput;
+        ino_t nSame = Inode(strSite + "/kroupdate/Hollo/release/same.dat");
+        Put(m_strRel + "/b.dat", strB);
+        RunResult second = RunPublish(strArgs);
+        ASSERT_EQ(0, second.m_nStatus) << second.m_strOutput;
+        EXPECT_TRUE(strB == Slurp(strSite + "/kroupdate/Hollo/release/b.dat")) << "signed " << bSigned;
+        EXPECT_EQ(nSame, Inode(strSite + "/kroupdate/Hollo/release/same.dat")) << "signed " << bSigned << ": unchanged, linked";
+    }
+}
+
+TEST_F(PublishCli, AFailedSwitchLeavesNoNewReleaseBehind) {
+    Put(m_strRel + "/a.dll", "1");
+    std::string strSite = m_strTmp + "/site";
+    ASSERT_EQ(0, RunPublish(m_strRel + " " + strSite + " Hollo").m_nStatus);
+    std::string strLiveId = Slurp(strSite + "/kroupdate/Hollo/publish.id");
+    // The name the switch's new link takes is held by a folder that can't be removed.
+    mkdir((strSite + "/kroupdate/Hollo.switching").c_str(), 0755);
+    Put(strSite + "/kroupdate/Hollo.switching/x", "");
+    Put(m_strRel + "/a.dll", "2");
+    RunResult r = RunPublish(m_strRel + " " + strSite + " Hollo");
+    EXPECT_EQ(1, r.m_nStatus) << r.m_strOutput;
+    EXPECT_EQ(strLiveId, Slurp(strSite + "/kroupdate/Hollo/publish.id"));
+    RunResult left = nativetest::RunCommand("ls " + strSite + "/releases/Hollo");
+    EXPECT_EQ(strLiveId, left.m_strOutput) << "only the live release stays";
 }
 
 TEST(NativeReader, ArbitraryBytesNeverEscapeOrOverrun) {

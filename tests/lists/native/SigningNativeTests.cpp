@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 
+#include "net/BlockIndex.h"
 #include "tools/KeyPem.h"
 #include "tools/Signing.h"
 #include "update/Manifest.h"
@@ -214,6 +215,9 @@ TEST(PublishSigned, KeygenThenSignedPublishesCountUp) {
     FILE* f = fopen((strTmp + "/rel/data/b.dat").c_str(), "wb");
     fputs("world\n", f);
     fclose(f);
+    f = fopen((strTmp + "/rel/data/c.pak").c_str(), "wb");
+    for (int i = 0; i < 5000; ++i) fputc(i % 251, f);
+    fclose(f);
     ASSERT_EQ(0, RunShell(strPublish + " keygen " + strTmp + "/keys"));
     EXPECT_EQ(1, RunShell(strPublish + " keygen " + strTmp + "/keys")) << "keygen must never overwrite a key";
     struct stat st;
@@ -231,7 +235,7 @@ TEST(PublishSigned, KeygenThenSignedPublishesCountUp) {
     std::string strWhy;
     ASSERT_TRUE(ReadPublicKeyPem(Slurp(strTmp + "/keys/public.pem"), xy, strWhy)) << strWhy;
     for (int nRound = 0; nRound < 2; ++nRound) {
-        ASSERT_EQ(0, RunShell(strPublish + " --key " + strTmp + "/keys/private.pem --expires-days 2 " + strTmp + "/rel " + strSite + " Hollo"));
+        ASSERT_EQ(0, RunShell(strPublish + " --key " + strTmp + "/keys/private.pem --expires-days 2 --delta-min 4K " + strTmp + "/rel " + strSite + " Hollo"));
         std::string strSig = Slurp(strSite + "/kroupdate/Hollo/filelist.sig");
         Manifest m;
         uint64_t nNow = static_cast<uint64_t>(time(nullptr));
@@ -245,9 +249,16 @@ TEST(PublishSigned, KeygenThenSignedPublishesCountUp) {
         ASSERT_TRUE(Sha256OfFile(strList, listSha, nListSize));
         EXPECT_EQ(nListSize, m.m_nListSize);
         EXPECT_EQ(0, memcmp(listSha, m.m_listSha256, 32));
-        ASSERT_EQ(1u, m.m_files.size());
+        ASSERT_EQ(3u, m.m_files.size()) << "b.dat, c.pak and c.pak's block index";
         ASSERT_NE(nullptr, m.Find("data", "b.dat"));
         EXPECT_EQ(HASH_B, ToHex(m.Find("data", "b.dat")->m_sha256, 32));
+        const ManifestFile* pIndex = m.Find(net::BlockIndexManifestDir("data"), "c.pak");
+        ASSERT_NE(nullptr, pIndex);
+        unsigned char indexSha[32];
+        uint64_t nIndexSize = 0;
+        ASSERT_TRUE(Sha256OfFile(strSite + "/kroupdate/Hollo/blocks/data/c.pak", indexSha, nIndexSize));
+        EXPECT_EQ(nIndexSize, pIndex->m_nSize);
+        EXPECT_EQ(0, memcmp(indexSha, pIndex->m_sha256, 32));
     }
     // The build turns the same public key into the client's raw key.
     ASSERT_EQ(0, RunShell("python3 " REPO_ROOT "/cmake/public_key_header.py " + strTmp + "/keys/public.pem " + strTmp + "/key.h"));
