@@ -17,12 +17,16 @@ const DWORD kWaitMs = 10000;
 class HandOffTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        // Tests move into their scratch folder; each must start where the
+        // program started, or the folders nest deeper with every test.
+        GetCurrentDirectoryA(MAX_PATH, m_szStartDir);
         m_dir = FreshDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
         m_hall = TestBinDir() + "GameHollo.exe";
         g_bSelfUpdated = 0;
         g_bRunResult = 0;
     }
     void TearDown() override {
+        SetCurrentDirectoryA(m_szStartDir);
         g_bSelfUpdated = 0;
         g_bRunResult = 0;
     }
@@ -34,6 +38,7 @@ protected:
     }
     std::string Log() { return ReadWholeFile(m_dir + "gamehollo.log"); }
 
+    char m_szStartDir[MAX_PATH] = {};
     std::string m_dir;
     std::string m_hall;
 };

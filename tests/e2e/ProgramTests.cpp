@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <iterator>
 
 #include "app/StartParam.h"
 #include "support/Processes.h"
@@ -98,11 +99,24 @@ TEST_F(ProgramTest, ANewUpdaterInTheReleaseRestartsTheWorkingCopy) {
     ASSERT_TRUE(Launch("Hollo"));
     ASSERT_TRUE(WaitForFileText("gamehollo.log", "GameHollo.exe run"));
     EXPECT_EQ(ReadWholeFile(m_dir + "selfrenew.exe"), newer);
-    std::vector<LoggedRequest> log = NginxRequestsAfter(before, 4);
     // First run: the list and both files; the restarted copy: the list alone.
+    // A changed installed updater of a mebibyte or more may first ask for its
+    // block index (none is published here: 404); that ask is set aside.
+    const std::string list = "/kroupdate/Hollo/filelist.list";
+    std::vector<LoggedRequest> log, asks;
+    WaitUntil([&] {
+        log = NginxRequestsAfter(before, 0);
+        return std::count_if(log.begin(), log.end(), [&](const LoggedRequest& r) { return r.strPath == list; }) >= 2;
+    }, 3000);
+    auto isIndex = [](const LoggedRequest& r) { return r.strPath.rfind("/kroupdate/Hollo/blocks/", 0) == 0; };
+    std::copy_if(log.begin(), log.end(), std::back_inserter(asks), isIndex);
+    log.erase(std::remove_if(log.begin(), log.end(), isIndex), log.end());
+    EXPECT_LE(asks.size(), 1u);
+    for (const auto& r : asks) EXPECT_EQ(r.strPath, "/kroupdate/Hollo/blocks/selfrenew.exe");
     ASSERT_EQ(log.size(), 4u);
-    EXPECT_EQ(log[0].strPath, "/kroupdate/Hollo/filelist.list");
-    EXPECT_EQ(log[3].strPath, "/kroupdate/Hollo/filelist.list");
+    EXPECT_EQ(log[0].strPath, list);
+    EXPECT_EQ(log[3].strPath, list);
+    for (size_t i = 1; i < 3; ++i) EXPECT_EQ(log[i].nStatus, 200) << log[i].strPath << ": fetched whole";
     EXPECT_TRUE(WaitWindowGone("Hollo"));
 }
 
