@@ -95,6 +95,36 @@ void PrintResult(const PublishResult& result, const std::string& strSite, const 
     for (const std::string& id : result.m_removed) printf("publish: removed the old release %s\n", id.c_str());
 }
 
+// Writes the scanned release into the site and switches to it.
+int WriteScanned(const CommandLine& line, const ReleaseScan& scan, const SigningOptions& signing, unsigned nKeep) {
+    const std::string& strRelease = line.m_args[0];
+    const std::string& strSite = line.m_args[1];
+    const std::string& strProduct = line.m_args[2];
+    ProgressLine progress(stdout);
+    PublishOptions options;
+    options.m_nKeep = nKeep;
+    options.m_onProgress = [&](const PublishProgress& p) {
+        progress.Show("publishing", p.m_nFilesDone, p.m_nFiles, p.m_nBytesDone, p.m_nBytes);
+    };
+    if (SigningRequested(signing)) {
+        std::string strPreviousSig = DiskJoin(SiteLayoutOf(strSite, strProduct).m_strLive, "filelist.sig");
+        options.m_beforeSwitch = [&, strPreviousSig](const std::string& strReleaseDir, std::string& strWhy) {
+            return SignReleaseFolder(strReleaseDir, strPreviousSig, strProduct, scan.m_entries, signing,
+                                     static_cast<uint64_t>(time(nullptr)), strWhy);
+        };
+    }
+    PublishResult result;
+    std::string strError;
+    bool bOk = PublishSite(strRelease, strSite, strProduct, scan.m_entries, options, result, strError);
+    progress.Finish();
+    if (!bOk) {
+        fprintf(stderr, "publish: %s\n", strError.c_str());
+        return 1;
+    }
+    PrintResult(result, strSite, strProduct);
+    return 0;
+}
+
 }  // namespace
 
 int RunPublish(const CommandLine& line) {
@@ -141,28 +171,7 @@ int RunPublish(const CommandLine& line) {
         return 0;
     }
 
-    ProgressLine progress(stdout);
-    PublishOptions options;
-    options.m_nKeep = static_cast<unsigned>(nKeep);
-    options.m_onProgress = [&](const PublishProgress& p) {
-        progress.Show("publishing", p.m_nFilesDone, p.m_nFiles, p.m_nBytesDone, p.m_nBytes);
-    };
-    if (SigningRequested(signing)) {
-        std::string strPreviousSig = DiskJoin(site.m_strLive, "filelist.sig");
-        options.m_beforeSwitch = [&, strPreviousSig](const std::string& strReleaseDir, std::string& strWhy) {
-            return SignReleaseFolder(strReleaseDir, strPreviousSig, strProduct, scan.m_entries, signing,
-                                     static_cast<uint64_t>(time(nullptr)), strWhy);
-        };
-    }
-    PublishResult result;
-    bool bOk = PublishSite(strRelease, strSite, strProduct, scan.m_entries, options, result, strError);
-    progress.Finish();
-    if (!bOk) {
-        fprintf(stderr, "publish: %s\n", strError.c_str());
-        return 1;
-    }
-    PrintResult(result, strSite, strProduct);
-    return 0;
+    return WriteScanned(line, scan, signing, static_cast<unsigned>(nKeep));
 }
 
 int RunKeygen(const CommandLine& line) { return KeygenInto(line.m_args[0]); }

@@ -3,13 +3,10 @@
 
 #include <cstdio>
 #include <cstring>
-#include <unordered_map>
 
-#include "tools/ChangeReport.h"
 #include "tools/DiskFiles.h"
 #include "update/Checksum.h"
 #include "update/Manifest.h"
-#include "update/PathRules.h"
 
 namespace {
 
@@ -17,10 +14,6 @@ bool MakeFolder(const std::string& strPath, std::string& strError) {
     if (DiskMakeFolder(strPath)) return true;
     strError = "can't create the folder " + strPath;
     return false;
-}
-
-std::string ListKey(const std::string& strDir, const std::string& strName) {
-    return FoldCaseAZ(strDir == "\\" ? "/" : strDir) + ":" + FoldCaseAZ(strName);
 }
 
 bool ReadBounded(const std::string& strPath, std::string& strText, size_t nMax) {
@@ -34,15 +27,13 @@ bool ReadBounded(const std::string& strPath, std::string& strText, size_t nMax) 
     return bOk;
 }
 
-// What the live release says its files are: the list's checksums and, where
-// it was signed, their sizes and SHA-256. A copy is taken over only when all
-// of these match the new file (a CRC-32 alone is easy to forge).
+// What the live release's signed manifest says its files are. A copy is taken
+// over only when it holds the new file's bytes: by the signed size and
+// SHA-256 where the live release was signed, else by reading it for its
+// size, checksum and SHA-256 (a CRC-32 alone is easy to forge).
 class PreviousCopies {
 public:
     explicit PreviousCopies(const std::string& strLive) : m_strRelease(DiskJoin(strLive, "release")) {
-        std::vector<FileEntry> listed;
-        if (ReadLiveList(strLive, listed))
-            for (const FileEntry& e : listed) m_crcs[ListKey(e.m_strDir, e.m_strName)] = e.m_nCrc;
         std::string strSig, strWhy;
         m_bSigned = ReadBounded(DiskJoin(strLive, "filelist.sig"), strSig, MANIFEST_MAX_BYTES) &&
                     ParseManifest(strSig.data(), strSig.size(), m_manifest, strWhy);
@@ -52,11 +43,8 @@ public:
 
     bool Matches(const std::string& strOld, const PublishEntry& e) const {
         if (!e.m_bHasSha256 || DiskKindOf(strOld) != DiskKind::File || DiskFileSize(strOld) != e.m_nSize) return false;
-        auto it = m_crcs.find(ListKey(e.m_strDir, e.m_strName));
-        const ManifestFile* pSigned = m_bSigned ? m_manifest.Find(e.m_strDir, e.m_strName) : nullptr;
-        if (pSigned && it != m_crcs.end())
-            return pSigned->m_nSize == e.m_nSize && it->second == e.m_nCrc &&
-                   memcmp(pSigned->m_sha256, e.m_sha256, sizeof e.m_sha256) == 0;
+        if (const ManifestFile* pSigned = m_bSigned ? m_manifest.Find(e.m_strDir, e.m_strName) : nullptr)
+            return pSigned->m_nSize == e.m_nSize && memcmp(pSigned->m_sha256, e.m_sha256, sizeof e.m_sha256) == 0;
         DigestWants wants;
         wants.m_bSha256 = true;
         FileDigest old;
@@ -66,7 +54,6 @@ public:
 
 private:
     std::string m_strRelease;
-    std::unordered_map<std::string, uint32_t> m_crcs;
     Manifest m_manifest;
     bool m_bSigned = false;
 };

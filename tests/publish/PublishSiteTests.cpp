@@ -147,11 +147,32 @@ TEST_F(PublishSite, ReportsChangesKeepsReleasesAndRollsBack) {
 }
 
 TEST_F(PublishSite, CheckFindsChangedAndMissingFilesOnTheServer) {
-    std::string strRel = Release("rel", {{"a.txt", "a"}, {"b.txt", "b"}, {"sub/c.txt", "c"}, {"中文.txt", "z"}});
-    ASSERT_EQ(0, Publish(strRel + " " + ServedSite() + " OpsCheck").m_nStatus);
+    std::string strPak(6000, 'p'), strOther = strPak;
+    strOther[10] = 'q';
+    std::string strRel = Release("rel", {{"a.txt", "a"}, {"b.txt", "b"}, {"sub/c.txt", "c"}, {"中文.txt", "z"},
+                                         {"d.pak", strPak}, {"sub/e.pak", strPak}, {"f.pak", strPak}});
+    ASSERT_EQ(0, Publish("--delta-min 4K " + strRel + " " + ServedSite() + " OpsCheck").m_nStatus);
     RunResult clean = Publish("check " + ServedUrl() + " OpsCheck --release " + strRel + " --parallel 3");
     EXPECT_EQ(0, clean.m_nStatus) << clean.m_strOutput;
-    EXPECT_TRUE(Has(clean, "4 listed file(s)")) << clean.m_strOutput;
+    EXPECT_TRUE(Has(clean, "7 listed file(s)")) << clean.m_strOutput;
+
+    // Block indexes: one cut short, one made for other bytes of the same size.
+    std::string strBlocks = ServedSite() + "/kroupdate/OpsCheck/blocks/";
+    std::string strIndex = Slurp(strBlocks + "d.pak");
+    unlink((strBlocks + "d.pak").c_str());
+    Put(strBlocks + "d.pak", strIndex.substr(0, strIndex.size() - 1));
+    Put(m_strTmp + "/other/f.pak", strOther);
+    ASSERT_EQ(0, Publish("--delta-min 4K " + m_strTmp + "/other " + ServedSite() + " OpsOther").m_nStatus);
+    unlink((strBlocks + "sub/e.pak").c_str());
+    Put(strBlocks + "sub/e.pak", Slurp(ServedSite() + "/kroupdate/OpsOther/blocks/f.pak"));
+    RunResult damaged = Publish("check " + ServedUrl() + " OpsCheck");
+    EXPECT_EQ(1, damaged.m_nStatus);
+    EXPECT_TRUE(Has(damaged, "damaged: /kroupdate/OpsCheck/blocks/d.pak: block index unreadable")) << damaged.m_strOutput;
+    EXPECT_TRUE(Has(damaged, "damaged: /kroupdate/OpsCheck/blocks/sub/e.pak: block index made for other bytes"))
+        << damaged.m_strOutput;
+    EXPECT_TRUE(Has(damaged, "2 problem(s)")) << damaged.m_strOutput;
+    Put(strBlocks + "d.pak", strIndex);
+    unlink((strBlocks + "sub/e.pak").c_str());
 
     // Behind the publisher's back: a served file replaced, another deleted, the release changed.
     std::string strServed = ServedSite() + "/kroupdate/OpsCheck/release/";
@@ -164,7 +185,7 @@ TEST_F(PublishSite, CheckFindsChangedAndMissingFilesOnTheServer) {
     EXPECT_TRUE(Has(bad, "wrong: /kroupdate/OpsCheck/release/b.txt:")) << bad.m_strOutput;
     EXPECT_TRUE(Has(bad, "missing: /kroupdate/OpsCheck/release/sub/c.txt:")) << bad.m_strOutput;
     EXPECT_TRUE(Has(bad, "stale: a.txt:")) << bad.m_strOutput;
-    EXPECT_TRUE(Has(bad, "3 problem(s)")) << bad.m_strOutput;
+    EXPECT_TRUE(Has(bad, "3 problem(s)")) << bad.m_strOutput << "(a missing index is no problem)";
     EXPECT_EQ(1, Publish("check " + ServedUrl() + " NoSuchProduct").m_nStatus);
 }
 
