@@ -137,7 +137,7 @@ private:
     unsigned long long m_nLineBytes = 0;
     unsigned long long m_nLastSampleBytes = 0;
     DWORD m_dwSpeedTick = 0;
-    DWORD m_nSpeed = 0;
+    uint64_t m_nSpeed = 0;
 
     std::mutex m_listenerLock;
     UpdateListener* m_pListener = nullptr;
