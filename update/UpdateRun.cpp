@@ -154,9 +154,11 @@ bool UpdateSession::RunWithServers(HINTERNET hInternet, const std::vector<Update
         return false;
     }
     m_nServer = nServer;
+    // Signed releases: once accepted and its list taken, nothing older may
+    // install, even where some file of this one fails for good.
+    m_guard.StoreSerial();
     if (!CompareWithLocalFiles(remote)) return false;
     if (m_updateList.empty()) {
-        m_guard.StoreSerial();  // signed releases: everything is installed
         OnStatus(STATUS_TEXT, TEXT_DONE);
         Notify(AREA_DONE_EMPTY);
         return true;
@@ -172,8 +174,6 @@ bool UpdateSession::RunWithServers(HINTERNET hInternet, const std::vector<Update
     if (!WalkUpdateList(nConnections)) return false;
     // A failed entry's message stays: "complete" would hide it.
     const char* pszFailure = m_pszFailure;
-    // Signed releases: only a run that installed everything moves the serial on.
-    if (!pszFailure) m_guard.StoreSerial();
     OnStatus(STATUS_TEXT, pszFailure ? pszFailure : TEXT_DONE);
     Notify(AREA_DONE);
     PauseUnlessCancelled(kDonePauseMs);
