@@ -6,11 +6,11 @@
 
 #include "res/Texts.h"
 
-void FormatCountsLine(char* pszBuf, size_t nCap, int nFileIndex, int nFileCount,
-                      unsigned long nSpeed, unsigned long nFileSize) {
+void FormatCountsLine(char* pszBuf, size_t nCap, int nFileIndex, int nFileCount, uint64_t nSpeed,
+                      uint64_t nFileSize) {
     if (nCap == 0) return;
-    std::snprintf(pszBuf, nCap, TEXT_COUNTS_FMT, nFileIndex, nFileCount, nSpeed / 1024.0,
-                  nFileSize / 1024.0);
+    std::snprintf(pszBuf, nCap, TEXT_COUNTS_FMT, nFileIndex, nFileCount, static_cast<double>(nSpeed) / 1024.0,
+                  static_cast<double>(nFileSize) / 1024.0);
 }
 
 void FormatPercent(char* pszBuf, size_t nCap, int nProgress) {

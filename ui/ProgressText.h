@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 // Buffer size of every text the window formats.
 const size_t PROGRESS_TEXT_SIZE = 260;
@@ -10,8 +11,8 @@ const size_t PROGRESS_TEXT_SIZE = 260;
 // "共3/10个文件 1.50kb/s (2.00k)": entries done of all, speed in bytes per
 // second and the current file's size in bytes, both shown in kilobytes.
 // Always terminated, never longer than nCap - 1 bytes.
-void FormatCountsLine(char* pszBuf, size_t nCap, int nFileIndex, int nFileCount,
-                      unsigned long nSpeed, unsigned long nFileSize);
+void FormatCountsLine(char* pszBuf, size_t nCap, int nFileIndex, int nFileCount, uint64_t nSpeed,
+                      uint64_t nFileSize);
 
 // "50.00%" for 5000 ten-thousandths.
 void FormatPercent(char* pszBuf, size_t nCap, int nProgress);

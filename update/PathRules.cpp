@@ -96,6 +96,14 @@ std::string FoldCaseAZ(const std::string& s) {
     return out;
 }
 
+std::string LocalPathKey(const std::string& strPath) {
+    // "/" (0x2F) is never a trail byte, so replacing it byte by byte is safe.
+    std::string key = FoldCaseAZ(strPath);
+    for (char& c : key)
+        if (c == '/') c = '\\';
+    return key;
+}
+
 bool EqualsNoCaseAZ(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i) {

@@ -20,6 +20,8 @@ inline bool NameHasDot(const std::string& strName) { return MbcsContains(strName
 // ASCII-only case folding (A-Z), the way list entries are compared.
 std::string FoldCaseAZ(const std::string& s);
 bool EqualsNoCaseAZ(const std::string& a, const std::string& b);
+// One spelling for every spelling of a local path: A-Z folded, "/" as "\".
+std::string LocalPathKey(const std::string& strPath);
 
 // Whether a folder as listed ("/" or "\\" for the program folder, else
 // sub-folders joined by backslashes) names something inside the program folder.

@@ -1,8 +1,8 @@
 // What makes a run install only the publisher's releases: with a release key
 // in force it fetches and judges filelist.sig before anything else, holds the
 // list and every file to their signed size and SHA-256 while they arrive, and
-// moves the accepted serial on after a run that installed everything. Without
-// a key every check passes through and the run is the unsigned one.
+// moves the accepted serial on once its list is taken. Without a key every
+// check passes through and the run is the unsigned one.
 #pragma once
 
 #include <atomic>
@@ -73,8 +73,8 @@ public:
     // manifest signs for it; false when it signs none (then no index may be
     // taken). True without a key: any index will do, the file is checked whole.
     bool HoldIndex(const FileEntry& entry, SignedCheck& check) const;
-    // After a run that installed everything: nothing older than this release
-    // may install any more.
+    // Once the accepted release's list is taken: nothing older than this
+    // release may install any more.
     void StoreSerial();
 
 private:

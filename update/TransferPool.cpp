@@ -35,10 +35,10 @@ bool TransferPool::WaitForSlot() {
     return WaitForSlotLocked(lock);
 }
 
-bool TransferPool::Submit(Job job) {
+bool TransferPool::Submit(const std::string& strKey, Job job) {
     std::unique_lock<std::mutex> lock(m_lock);
     if (!WaitForSlotLocked(lock)) return false;
-    m_jobs.push_back(std::move(job));
+    m_jobs.push_back({strKey, std::move(job)});
     ++m_nBusy;
     m_changed.notify_all();
     return true;
@@ -60,23 +60,36 @@ void TransferPool::Stop() {
     m_workers.clear();
 }
 
+std::deque<TransferPool::Queued>::iterator TransferPool::FirstRunnableLocked() {
+    for (auto it = m_jobs.begin(); it != m_jobs.end(); ++it)
+        if (it->strKey.empty() || m_running.count(it->strKey) == 0) return it;
+    return m_jobs.end();
+}
+
 void TransferPool::Work(int nSlot) {
     for (;;) {
-        Job job;
+        Queued item;
         {
             std::unique_lock<std::mutex> lock(m_lock);
-            m_changed.wait(lock, [this] { return m_bStopping || !m_jobs.empty(); });
-            if (m_jobs.empty()) return;
-            job = std::move(m_jobs.front());
-            m_jobs.pop_front();
+            // Stopping ends a worker only once nothing is queued: a job held
+            // back by its key still runs after the one it waits for.
+            m_changed.wait(lock, [this] {
+                return (m_bStopping && m_jobs.empty()) || FirstRunnableLocked() != m_jobs.end();
+            });
+            auto it = FirstRunnableLocked();
+            if (it == m_jobs.end()) return;
+            item = std::move(*it);
+            m_jobs.erase(it);
+            if (!item.strKey.empty()) m_running.insert(item.strKey);
         }
         // Nothing may leave a thread: a job that throws has simply ended.
         try {
-            job(nSlot);
+            item.job(nSlot);
         } catch (...) {
             OutputDebugStringA("TransferPool: a transfer ended by an exception");
         }
         std::lock_guard<std::mutex> lock(m_lock);
+        if (!item.strKey.empty()) m_running.erase(item.strKey);
         --m_nBusy;
         m_changed.notify_all();
     }

@@ -3,6 +3,7 @@
 // of the window. No Windows header.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 // The parts of the window a change concerns.
@@ -22,8 +23,9 @@ struct ProgressSnapshot {
     int nTotalProgress = 10000;
     int nFileIndex = 0;
     int nFileCount = 0;
-    unsigned long nSpeed = 0;     // bytes per second, the whole line
-    unsigned long nFileSize = 0;  // bytes
+    // 64-bit in every build: files and lines past 4 GiB are shown as they are.
+    uint64_t nSpeed = 0;     // bytes per second, the whole line
+    uint64_t nFileSize = 0;  // bytes
     std::string strStatus;
 };
 

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <set>
 
 #include "res/Texts.h"
 #include "update/Checksum.h"
@@ -110,7 +111,22 @@ bool UpdateSession::RunUpdate() {
     m_pszFailure = nullptr;
     Notify(AREA_TOTAL_BAR);
     std::vector<UpdateServer> servers = RunServers();
-    fw::InternetHandle root(InternetOpenA(nullptr, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+    // The run's root and connection handles. However the run ends, a normal
+    // return or a throw, the fetchers let go of them first, then they close.
+    struct RunHandles {
+        explicit RunHandles(UpdateSession& session) : m_session(session) {}
+        ~RunHandles() {
+            m_session.DetachFetchers();
+            m_session.m_connects.clear();
+        }
+        RunHandles(const RunHandles&) = delete;
+        RunHandles& operator=(const RunHandles&) = delete;
+        UpdateSession& m_session;
+        fw::InternetHandle root;
+        std::vector<std::unique_ptr<fw::InternetHandle>> connects;
+    } handles(*this);
+    fw::InternetHandle& root = handles.root;
+    root.Reset(InternetOpenA(nullptr, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
     if (!root.IsValid()) {
         OnStatus(STATUS_TEXT, TEXT_INIT_FAILED);
         return false;
@@ -123,17 +139,12 @@ bool UpdateSession::RunUpdate() {
     }
     SetConnectionLimit(MAX_CONNECTIONS);
     // A connection handle per server: WinINet contacts none of them yet.
-    std::vector<std::unique_ptr<fw::InternetHandle>> connects;
     for (const UpdateServer& server : servers) {
-        connects.push_back(std::make_unique<fw::InternetHandle>(InternetConnectA(
+        handles.connects.push_back(std::make_unique<fw::InternetHandle>(InternetConnectA(
             root.Get(), server.strHost.c_str(), server.nPort, "", "", INTERNET_SERVICE_HTTP, 0, 0)));
-        m_connects.push_back(connects.back()->Get());
+        m_connects.push_back(handles.connects.back()->Get());
     }
-    bool bResult = RunWithServers(root.Get(), servers);
-    // The handles close with their holders; no fetcher may use them afterwards.
-    DetachFetchers();
-    m_connects.clear();
-    return bResult;
+    return RunWithServers(root.Get(), servers);
 }
 
 bool UpdateSession::RunWithServers(HINTERNET hInternet, const std::vector<UpdateServer>& servers) {
@@ -154,9 +165,11 @@ bool UpdateSession::RunWithServers(HINTERNET hInternet, const std::vector<Update
         return false;
     }
     m_nServer = nServer;
+    // Signed releases: once accepted and its list taken, nothing older may
+    // install, even where some file of this one fails for good.
+    m_guard.StoreSerial();
     if (!CompareWithLocalFiles(remote)) return false;
     if (m_updateList.empty()) {
-        m_guard.StoreSerial();  // signed releases: everything is installed
         OnStatus(STATUS_TEXT, TEXT_DONE);
         Notify(AREA_DONE_EMPTY);
         return true;
@@ -172,8 +185,6 @@ bool UpdateSession::RunWithServers(HINTERNET hInternet, const std::vector<Update
     if (!WalkUpdateList(nConnections)) return false;
     // A failed entry's message stays: "complete" would hide it.
     const char* pszFailure = m_pszFailure;
-    // Signed releases: only a run that installed everything moves the serial on.
-    if (!pszFailure) m_guard.StoreSerial();
     OnStatus(STATUS_TEXT, pszFailure ? pszFailure : TEXT_DONE);
     Notify(AREA_DONE);
     PauseUnlessCancelled(kDonePauseMs);
@@ -256,8 +267,14 @@ bool UpdateSession::CompareWithLocalFiles(const std::vector<FileEntry>& remote) 
 // sequential run, entry by entry, and a folder exists before any file listed
 // after it is started.
 bool UpdateSession::WalkUpdateList(int nConnections) {
+    std::set<std::string> keys;
     TransferPool pool(m_bCancel);
-    if (!pool.Start(nConnections)) return false;
+    if (!pool.Start(nConnections)) {
+        // No worker to fetch with: say so, as any run that can't go on does.
+        OnStatus(STATUS_TEXT, TEXT_INIT_FAILED);
+        PauseUnlessCancelled(kListFailedPauseMs);
+        return false;
+    }
     for (const FileEntry& entry : m_updateList) {
         if (m_bCancel) break;
         if (IsSkippedEntry(entry.m_strDir, entry.m_strName)) continue;
@@ -268,7 +285,11 @@ bool UpdateSession::WalkUpdateList(int nConnections) {
             ProgressStep();
             continue;
         }
-        if (!pool.Submit([this, &entry](int nSlot) { FetchEntry(nSlot, entry); })) break;
+        // Two spellings of one local file take turns; the later one finds
+        // the file as the earlier left it and compares before it fetches.
+        std::string strKey = LocalPathKey(LocalPathOf(entry));
+        bool bRepeat = !keys.insert(strKey).second;
+        if (!pool.Submit(strKey, [this, &entry, bRepeat](int nSlot) { FetchEntry(nSlot, entry, bRepeat); })) break;
     }
     pool.WaitIdle();
     pool.Stop();
@@ -276,7 +297,12 @@ bool UpdateSession::WalkUpdateList(int nConnections) {
 }
 
 // On a worker: one file, its result, its message and its progress step.
-void UpdateSession::FetchEntry(int nSlot, const FileEntry& entry) {
+void UpdateSession::FetchEntry(int nSlot, const FileEntry& entry, bool bRepeat) {
+    std::string strLocal = LocalPathOf(entry);
+    if (bRepeat && strLocal.size() < kPathCap && FileChecksum(strLocal.c_str(), -1, &m_bCancel) == entry.m_nCrc) {
+        ProgressStep();
+        return;
+    }
     FetchResult result = FetchEntryFile(*m_fetchers[nSlot], entry);
     OnSlotEnd(nSlot);
     if (m_bCancel || result == FETCH_CANCELLED) return;

@@ -24,8 +24,7 @@ public:
         if (nKind == FETCH_PROGRESS) m_session.OnSlotProgress(m_nSlot, nValue);
     }
     void OnStatus(int nKind, const char* pszText) override {
-        if (nKind == FETCH_BEGIN) m_session.OnSlotBegin(m_nSlot);
-        m_session.OnStatus(nKind, pszText);
+        m_session.OnSlotStatus(m_nSlot, nKind, pszText);
     }
     void OnBlock(DWORD nBytes) override { m_session.OnSlotBlock(nBytes); }
 
@@ -33,6 +32,12 @@ private:
     UpdateSession& m_session;
     int m_nSlot;
 };
+
+namespace {
+// The transfer slot whose event the calling thread is reporting (-1: the
+// run's own text). Each slot's transfer runs on one thread at a time.
+thread_local int t_nStatusSlot = -1;
+}  // namespace
 
 UpdateSession::UpdateSession() = default;
 
@@ -174,23 +179,45 @@ ProgressSnapshot UpdateSession::Snapshot() const {
 }
 
 void UpdateSession::OnStatus(int nKind, const char* pszText) {
+    std::string strText;
+    switch (nKind) {
+    case FETCH_BEGIN:
+        strText = std::string(TEXT_DOWNLOADING_OPEN) + pszText + ")";
+        break;
+    case FETCH_END:
+        strText = std::string(TEXT_FINISHED_OPEN) + pszText + ")";
+        break;
+    case STATUS_TEXT:
+        strText = pszText;
+        break;
+    default:
+        return;
+    }
+    const int nSlot = nKind == STATUS_TEXT ? -1 : t_nStatusSlot;
     {
+        // Bar and line change under one lock, so no paint sees them apart.
         std::lock_guard<std::mutex> lock(m_lock);
-        switch (nKind) {
-        case FETCH_BEGIN:
-            m_strStatus = std::string(TEXT_DOWNLOADING_OPEN) + pszText + ")";
-            break;
-        case FETCH_END:
-            m_strStatus = std::string(TEXT_FINISHED_OPEN) + pszText + ")";
-            break;
-        case STATUS_TEXT:
-            m_strStatus = pszText;
-            break;
-        default:
-            return;
+        if (nSlot >= static_cast<int>(m_slots.size())) return;
+        if (nSlot >= 0) {
+            if (nKind == FETCH_BEGIN) BeginSlotLocked(nSlot);
+            // A transfer's line shows only while the file bar shows that
+            // transfer; the others keep theirs for when the bar turns to them.
+            m_slots[nSlot].strStatus = strText;
+            if (nSlot != m_nDisplaySlot) return;
         }
+        m_strStatus = std::move(strText);
+    }
+    if (nSlot >= 0 && nKind == FETCH_BEGIN) {
+        Notify(AREA_FILE_BAR);
+        Notify(AREA_COUNTS);
     }
     Notify(AREA_STATUS);
+}
+
+void UpdateSession::OnSlotStatus(int nSlot, int nKind, const char* pszText) {
+    t_nStatusSlot = nSlot;
+    OnStatus(nKind, pszText);
+    t_nStatusSlot = -1;
 }
 
 // The file bar follows the most recently started transfer that still runs;
@@ -204,15 +231,17 @@ int UpdateSession::DisplaySlotLocked() const {
     return nBest < 0 ? m_nDisplaySlot : nBest;
 }
 
-void UpdateSession::OnSlotBegin(int nSlot) {
-    std::lock_guard<std::mutex> lock(m_lock);
+// The bar turns to the new transfer at once, from its start.
+void UpdateSession::BeginSlotLocked(int nSlot) {
     Slot& slot = m_slots[nSlot];
     slot.bRunning = true;
     slot.nStarted = ++m_nStarts;
     slot.nProgress = 0;
     m_nDisplaySlot = nSlot;
+    m_nFileProgress = 0;
 }
 
+// When the bar turns to another transfer, the status line turns with it.
 void UpdateSession::OnSlotEnd(int nSlot) {
     int nShown;
     {
@@ -221,10 +250,12 @@ void UpdateSession::OnSlotEnd(int nSlot) {
         m_nDisplaySlot = DisplaySlotLocked();
         nShown = m_nDisplaySlot;
         m_nFileProgress = m_slots[nShown].nProgress;
+        if (nShown != nSlot) m_strStatus = m_slots[nShown].strStatus;
     }
     if (nShown != nSlot) {
         Notify(AREA_FILE_BAR);
         Notify(AREA_COUNTS);
+        Notify(AREA_STATUS);
     }
 }
 

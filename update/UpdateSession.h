@@ -73,6 +73,7 @@ private:
         bool bRunning = false;
         unsigned long long nStarted = 0;  // order of the transfers' starts
         int nProgress = 0;
+        std::string strStatus;  // the status line this slot's transfer last set
     };
 
     static DWORD WINAPI UpdateRunThreadProc(LPVOID pParam);
@@ -83,7 +84,8 @@ private:
     bool FetchFileList(const std::string& strLocalPath);
     bool CompareWithLocalFiles(const std::vector<FileEntry>& remote);
     bool WalkUpdateList(int nConnections);
-    void FetchEntry(int nSlot, const FileEntry& entry);
+    // bRepeat: another entry of the work list names the same local file.
+    void FetchEntry(int nSlot, const FileEntry& entry, bool bRepeat);
     FetchResult FetchEntryFile(HttpFetcher& fetcher, const FileEntry& entry);
     FetchResult FetchWithRetries(const std::function<FetchResult()>& attempt, bool bRefetchRejected);
     FetchResult FetchChangedBlocks(HttpFetcher& fetcher, const FileEntry& entry, const std::string& strLocal,
@@ -96,7 +98,8 @@ private:
     void CancelEverything();
 
     // Events of the slots' fetchers.
-    void OnSlotBegin(int nSlot);
+    void OnSlotStatus(int nSlot, int nKind, const char* pszText);
+    void BeginSlotLocked(int nSlot);
     void OnSlotEnd(int nSlot);
     void OnSlotProgress(int nSlot, int nValue);
     void OnSlotBlock(DWORD nBytes);
@@ -137,7 +140,7 @@ private:
     unsigned long long m_nLineBytes = 0;
     unsigned long long m_nLastSampleBytes = 0;
     DWORD m_dwSpeedTick = 0;
-    DWORD m_nSpeed = 0;
+    uint64_t m_nSpeed = 0;
 
     std::mutex m_listenerLock;
     UpdateListener* m_pListener = nullptr;

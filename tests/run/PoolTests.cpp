@@ -1,15 +1,20 @@
 // The run's transfer slots against the tests' nginx: one slot is the
 // sequential run to the event, eight install a nested release exactly and
-// keep a failed entry to itself.
+// keep a failed entry to itself, the status line follows the file bar's
+// transfer, and two spellings of one local file never travel at once.
 #include "run/RunFixture.h"
 
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <mutex>
 
 #include "res/Texts.h"
 #include "support/Processes.h"
 #include "support/Releases.h"
+#include "support/ScriptedServer.h"
 #include "update/Checksum.h"
 
 using namespace testing_support;
@@ -57,6 +62,10 @@ TEST_F(RunTest, OneSlotIsTheSequentialRunRequestForRequestAndEventForEvent) {
         EXPECT_EQ(events[i].nKind, expected[i].nKind) << "event " << i;
         EXPECT_EQ(events[i].strText, expected[i].strText) << "event " << i;
         EXPECT_EQ(events[i].nTotalProgress, expected[i].nTotalProgress) << "event " << i << " " << events[i].strText;
+        // The file bar starts each transfer empty and ends it full.
+        if (events[i].nKind == FETCH_BEGIN || events[i].nKind == FETCH_END) {
+            EXPECT_EQ(events[i].nFileProgress, events[i].nKind == FETCH_BEGIN ? 0 : 10000) << "event " << i;
+        }
     }
     EXPECT_EQ(RequestPaths(NginxRequestsAfter(before, requests.size())), requests);
 }
@@ -95,6 +104,61 @@ TEST_F(RunTest, EightSlotsInstallANestedReleaseExactlyAndKeepFailuresToTheirEntr
     }
     for (const std::string& name : ListFolder(m_strProgramDir + "lvl4\\sub4\\"))
         EXPECT_EQ(name.find(".part"), std::string::npos) << "left behind: " << name;
+}
+
+// Watches every repaint request: the status line and the file bar must tell
+// of the same transfer.
+class WatchedRunTest : public RunTest {
+public:
+    void OnAreaChanged(UpdateArea) override {
+        const UpdateSession* pSession = m_pWatched;
+        if (!pSession) return;
+        ProgressSnapshot snap = pSession->Snapshot();
+        if (snap.strStatus.rfind(TEXT_FINISHED_OPEN, 0) != 0 || snap.nFileProgress == 10000) return;
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_mismatches.push_back(snap.strStatus + " beside " + std::to_string(snap.nFileProgress));
+    }
+
+protected:
+    std::atomic<const UpdateSession*> m_pWatched{nullptr};
+    std::mutex m_lock;
+    std::vector<std::string> m_mismatches;
+};
+
+TEST_F(WatchedRunTest, TheStatusLineFollowsTheTransferTheFileBarShows) {
+    ReleaseFiles release;
+    for (int f = 0; f < 40; ++f) release["f" + std::to_string(f) + ".dat"] = std::string(2000 + 3001 * f, char('a' + f % 26));
+    ASSERT_TRUE(PublishRelease(m_strProduct, release));
+    RecordingSession session;
+    m_pWatched = &session;
+    ASSERT_TRUE(RunAgainst(session, NginxPort(), 60000, 8));
+    m_pWatched = nullptr;
+    EXPECT_EQ(session.GetStatus(), TEXT_DONE);
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (!m_mismatches.empty()) ADD_FAILURE() << m_mismatches.size() << " times, first: " << m_mismatches.front();
+}
+
+TEST_F(RunTest, TwoSpellingsOfOneLocalFileTakeTurnsAndTheLaterFindsItCurrent) {
+    const std::string body(20000, 'x');
+    const int nCrc = static_cast<int>(ChecksumUpdate(ChecksumStart(), body.data(), body.size()));
+    char list[200];
+    std::snprintf(list, sizeof(list), "/:d:0\r\nd:e:0\r\nd/e:x.dat:%d\r\nd\\E:X.dat:%d\r\nend\r\n", nCrc, nCrc);
+    testsupport::ScriptedServer server;
+    ASSERT_TRUE(server.Start());
+    const std::string site = "/kroupdate/" + m_strProduct;
+    server.Script(site + "/filelist.list", testsupport::Reply::Ok(list));
+    for (const char* pszPath : {"/release/d/e/x.dat", "/release/d/E/X.dat"})
+        server.Script(site + pszPath, testsupport::Reply::Drip(body, 2000, 50));  // half a second each
+    RecordingSession session;
+    ASSERT_TRUE(RunAgainst(session, server.Port(), 60000, 4));
+    EXPECT_EQ(session.GetStatus(), TEXT_DONE);
+    EXPECT_EQ(session.Snapshot().nFileIndex, session.Snapshot().nFileCount);
+    EXPECT_TRUE(ReadWholeFile(m_strProgramDir + "d\\e\\x.dat") == body);
+    std::vector<std::string> lines = server.RequestLines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& l) { return l.find(".dat") != std::string::npos; }),
+              1) << "the later spelling compares and fetches nothing";
+    server.Stop();
 }
 
 }  // namespace

@@ -5,12 +5,12 @@
 
 using namespace testing_support;
 
+// Recorded as the event left the session (a status event moves no total).
 void RecordingSession::OnStatus(int nKind, const char* pszText) {
-    {
-        std::lock_guard<std::mutex> lock(m_lock);
-        m_events.push_back({nKind, pszText, Snapshot().nTotalProgress});
-    }
+    std::lock_guard<std::mutex> lock(m_lock);
     UpdateSession::OnStatus(nKind, pszText);
+    ProgressSnapshot snap = Snapshot();
+    m_events.push_back({nKind, pszText, snap.nTotalProgress, snap.nFileProgress});
 }
 
 std::vector<StatusEvent> RecordingSession::Events() const {

@@ -16,6 +16,7 @@ struct StatusEvent {
     int nKind;
     std::string strText;
     int nTotalProgress;  // the total when the event was raised
+    int nFileProgress = 0;  // and the file bar
 };
 
 class RecordingSession : public UpdateSession {

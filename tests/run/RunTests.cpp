@@ -5,7 +5,9 @@
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
+#include <stdexcept>
 
 #include "res/Texts.h"
 #include "support/Processes.h"
@@ -140,6 +142,34 @@ TEST_F(RunTest, NoServerListeningShowsTheListMessageAndClosesAfterItsPause) {
     EXPECT_EQ(texts.back(), TEXT_LIST_FAILED);
     EXPECT_GE(m_nClosedAfterMs, 1900u) << "the message stands for two seconds";
     EXPECT_EQ(session.Snapshot().nTotalProgress, 10000);
+}
+
+TEST_F(RunTest, ARunWithoutATransferWorkerSaysSoAndClosesAfterItsPause) {
+    ASSERT_TRUE(PublishRelease(m_strProduct, {{"a.dll", "a"}}));
+    RecordingSession session;
+    ASSERT_TRUE(RunAgainst(session, NginxPort(), 60000, 0));  // no slot: not one worker starts
+    EXPECT_EQ(g_bRunResult, 0);
+    EXPECT_EQ(session.GetStatus(), TEXT_INIT_FAILED);
+    EXPECT_GE(m_nClosedAfterMs, 1900u) << "the message stands for two seconds";
+}
+
+TEST_F(RunTest, ARunEndedByAThrowLetsGoOfItsConnectionsAndTheNextRunInstalls) {
+    ASSERT_TRUE(PublishRelease(m_strProduct, {{"a.dll", "after the throw"}}));
+    struct ThrowingSession : RecordingSession {
+        std::atomic<bool> bThrown{false};
+        void OnStatus(int nKind, const char* pszText) override {
+            if (nKind == STATUS_TEXT && std::string(pszText) == TEXT_STARTING && !bThrown.exchange(true))
+                throw std::runtime_error("thrown in the middle of a run");
+            RecordingSession::OnStatus(nKind, pszText);
+        }
+    } session;
+    ASSERT_TRUE(RunAgainst(session, NginxPort()));
+    EXPECT_EQ(g_bRunResult, 0);
+    EXPECT_FALSE(PathFileExistsA((m_strProgramDir + "a.dll").c_str()));
+    g_updateList.clear();
+    ASSERT_TRUE(RunAgainst(session, NginxPort()));
+    EXPECT_EQ(g_bRunResult, 1);
+    EXPECT_EQ(ReadWholeFile(m_strProgramDir + "a.dll"), "after the throw");
 }
 
 TEST_F(RunTest, TotalProgressStepsWithEachEntry) {

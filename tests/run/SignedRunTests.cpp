@@ -222,9 +222,34 @@ TEST_F(SignedRunTest, ASignedReleaseInstallsAndEachAttackIsRefused) {
         }
         const bool bRefused = std::string(a.pszRefusal) != TEXT_DONE;
         ExpectInstalled(bRefused ? kOne : kTwo, a.pszName);
+        // Release two's serial stands once its list is taken, even where a file of it fails.
+        const bool bListTaken = std::string(a.pszRefusal) != TEXT_LIST_REFUSED;
         uint64_t nAfter = ReadAcceptedSerial("", m_strProduct);
-        EXPECT_TRUE(bRefused ? nAfter == nSerial : nAfter > nSerial) << a.pszName << ": serial " << nAfter;
+        EXPECT_TRUE(bListTaken ? nAfter > nSerial : nAfter == nSerial) << a.pszName << ": serial " << nAfter;
     }
+}
+
+TEST_F(SignedRunTest, AFileThatFailsForGoodLeavesNoWayToReplayAnOlderRelease) {
+    const uint64_t nNow = UtcSecondsNow();
+    ASSERT_TRUE(PublishSignedRelease(m_strProduct, kZero, Publisher().strPrivate, nNow));
+    Site zero = Served(m_strProduct);
+    ASSERT_TRUE(PublishSignedRelease(m_strProduct, kOne, Publisher().strPrivate, nNow));
+    // A file where the folder "data" belongs: data/b.dat can never be written.
+    ASSERT_TRUE(WriteWholeFile(m_strProgramDir + "data", "in the way"));
+    {
+        RecordingSession session;
+        RunSigned(session);
+        EXPECT_EQ(session.GetStatus(), TEXT_FILE_FAILED);
+    }
+    EXPECT_EQ(ReadWholeFile(m_strProgramDir + "a.dll"), "release one");
+    ReplayZero(m_strProduct, zero);
+    g_updateList.clear();
+    {
+        RecordingSession session;
+        RunSigned(session);
+        EXPECT_EQ(session.GetStatus(), TEXT_LIST_REFUSED) << "release zero is older than the one taken";
+    }
+    EXPECT_EQ(ReadWholeFile(m_strProgramDir + "a.dll"), "release one");
 }
 
 TEST_F(SignedRunTest, AMirrorServingAReleaseOfAnotherKeyIsPassedOverAndNothingOfItFetched) {

@@ -12,7 +12,7 @@ namespace {
 TEST(ProgressText, CountsLineShowsEntriesSpeedAndSizeInKilobytes) {
     struct Case {
         int nIndex, nCount;
-        unsigned long nSpeed, nSize;
+        uint64_t nSpeed, nSize;
         const char* pszExpected;
     } cases[] = {
         // 共3/10个文件 1.50kb/s (2.00k)
@@ -22,6 +22,9 @@ TEST(ProgressText, CountsLineShowsEntriesSpeedAndSizeInKilobytes) {
         // the largest announced size a 32-bit counter holds
         {7, 7, 1023, 4294967295UL,
          "\xB9\xB2" "7/7\xB8\xF6\xCE\xC4\xBC\xFE 1.00kb/s (4194304.00k)"},
+        // a 4.4 GB archive on a line past 4 GiB/s: neither count wraps at 32 bits
+        {1, 2, 5ULL << 30, 4400000000ULL,
+         "\xB9\xB2" "1/2\xB8\xF6\xCE\xC4\xBC\xFE 5242880.00kb/s (4296875.00k)"},
     };
     for (const Case& c : cases) {
         char sz[PROGRESS_TEXT_SIZE];
@@ -47,7 +50,7 @@ TEST(ProgressText, FormattingNeverWritesPastTheBuffer) {
     for (size_t nCap : {size_t(1), size_t(5), size_t(12)}) {
         char area[64];
         std::memset(area, 'Z', sizeof(area));
-        FormatCountsLine(area, nCap, INT_MIN, INT_MAX, ULONG_MAX, ULONG_MAX);
+        FormatCountsLine(area, nCap, INT_MIN, INT_MAX, UINT64_MAX, UINT64_MAX);
         EXPECT_EQ('\0', area[std::strlen(area)]) << "cap " << nCap;
         EXPECT_LT(std::strlen(area), nCap) << "cap " << nCap;
         EXPECT_EQ('Z', area[nCap]) << "cap " << nCap;
