@@ -9,17 +9,11 @@
 
 #include "net/BlockMatcher.h"
 #include "net/ByteRanges.h"
+#include "support/Releases.h"
+
+using testing_support::SeededBytes;
 
 namespace {
-
-std::string Noise(size_t n, unsigned nSeed) {
-    std::string s(n, '\0');
-    for (size_t i = 0; i < n; ++i) {
-        nSeed = nSeed * 1103515245u + 12345u;
-        s[i] = static_cast<char>(nSeed >> 16);
-    }
-    return s;
-}
 
 std::vector<net::ByteRange> MissingAfterScan(const std::string& strNew, const std::string& strOld) {
     net::BlockIndexBuilder builder(strNew.size(), 4096);
@@ -38,15 +32,15 @@ std::vector<net::ByteRange> MissingAfterScan(const std::string& strNew, const st
 }
 
 TEST(BlockMatcher, FindsMovedBlocksAndLeavesOnlyTheChangedSpans) {
-    const std::string base = Noise(40000, 1);  // nine blocks of 4 KiB and a short last one
+    const std::string base = SeededBytes(40000, 1);  // nine blocks of 4 KiB and a short last one
     std::string changed = base;
-    changed.replace(10000, 100, Noise(100, 2));
+    changed.replace(10000, 100, SeededBytes(100, 2));
     struct Case { const char* what; std::string strNew, strOld; std::vector<net::ByteRange> missing; } cases[] = {
         {"same bytes", base, base, {}},
         {"one changed block", changed, base, {{8192, 4096}}},
         {"old shifted by one byte", base, "x" + base, {}},
         {"old cut short", base, base.substr(0, 20000), {{16384, 23616}}},
-        {"old has nothing alike", base, Noise(40000, 3), {{0, 40000}}},
+        {"old has nothing alike", base, SeededBytes(40000, 3), {{0, 40000}}},
         {"old is empty", base, "", {{0, 40000}}},
         {"new is all zeros, old has one zero block", std::string(12288, '\0'), std::string(4096, '\0') + "end", {}},
     };

@@ -16,15 +16,6 @@ using testsupport::Reply;
 
 namespace {
 
-std::string Noise(size_t n, unsigned nSeed) {
-    std::string s(n, '\0');
-    for (size_t i = 0; i < n; ++i) {
-        nSeed = nSeed * 1103515245u + 12345u;
-        s[i] = static_cast<char>(nSeed >> 16);
-    }
-    return s;
-}
-
 std::string IndexOf(const std::string& strBody) {
     net::BlockIndexBuilder builder(strBody.size());
     builder.Update(strBody.data(), strBody.size());
@@ -41,15 +32,15 @@ enum class Served { kNginx, kIgnoresRange, kOtherRanges };
 class DeltaRunTest : public RunTest {};
 
 TEST_F(DeltaRunTest, TheInstalledFileIsTheNewOneAndOnlyChangesTravel) {
-    const std::string fresh = Noise(3 * 1024 * 1024, 21);  // 4 KiB blocks
+    const std::string fresh = SeededBytes(3 * 1024 * 1024, 21);  // 4 KiB blocks
     const std::string index = IndexOf(fresh);
     auto changed = [&](std::initializer_list<size_t> at) {
         std::string s = fresh;
-        for (size_t n : at) s.replace(n, 4096, Noise(4096, static_cast<unsigned>(n)));
+        for (size_t n : at) s.replace(n, 4096, SeededBytes(4096, static_cast<unsigned>(n)));
         return s;
     };
     std::string inserted = fresh;
-    inserted.insert(5000, Noise(1000, 5));
+    inserted.insert(5000, SeededBytes(1000, 5));
     std::string broken = index;
     broken[0] = 'X';
     const size_t nIndex = index.size();
@@ -64,7 +55,7 @@ TEST_F(DeltaRunTest, TheInstalledFileIsTheNewOneAndOnlyChangesTravel) {
         {"1000 bytes inserted near the start", inserted, index, Served::kNginx, nIndex + 3 * 4096 + 1024},
         {"a truncated local file", fresh.substr(0, fresh.size() * 6 / 10), index, Served::kNginx,
          nIndex + fresh.size() * 4 / 10 + 4096},
-        {"an unrelated local file", Noise(2 * 1024 * 1024, 99), index, Served::kNginx, nIndex + fresh.size() + 1024},
+        {"an unrelated local file", SeededBytes(2 * 1024 * 1024, 99), index, Served::kNginx, nIndex + fresh.size() + 1024},
         {"a damaged index", changed({100000}), broken, Served::kNginx, 0},
         {"no index", changed({100000}), "", Served::kNginx, 0},
         {"a server that ignores Range", changed({100000, 2000000}), index, Served::kIgnoresRange, 0},

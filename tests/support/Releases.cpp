@@ -53,6 +53,15 @@ bool WriteRelease(const std::string& strProduct, const ReleaseFiles& files, std:
 
 }  // namespace
 
+std::string SeededBytes(size_t n, unsigned nSeed) {
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; ++i) {
+        nSeed = nSeed * 1103515245u + 12345u;
+        s[i] = static_cast<char>(nSeed >> 16);
+    }
+    return s;
+}
+
 bool PublishRelease(const std::string& strProduct, const ReleaseFiles& files) {
     std::vector<PublishEntry> entries;
     return WriteRelease(strProduct, files, entries);

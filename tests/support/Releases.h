@@ -12,6 +12,9 @@ class ScriptedServer;
 
 namespace testing_support {
 
+// Bytes that don't compress and are the same for the same seed on every run.
+std::string SeededBytes(size_t n, unsigned nSeed);
+
 // Relative path ("data/b.dat") to file bytes; a path ending in "/" is a folder.
 using ReleaseFiles = std::map<std::string, std::string>;
 
