@@ -11,6 +11,7 @@
 
 #include "res/Texts.h"
 #include "update/Checksum.h"
+#include "update/LocalScan.h"
 #include "update/PathRules.h"
 #include "update/TransferPool.h"
 #include "update/UpdateSession.h"
@@ -157,6 +158,7 @@ bool UpdateSession::RunWithServers(HINTERNET hInternet, const std::vector<Update
     if (!CompareWithLocalFiles(remote)) return false;
     if (m_updateList.empty()) {
         m_guard.StoreSerial();  // signed releases: everything is installed
+        m_localState.Save(false);
         OnStatus(STATUS_TEXT, TEXT_DONE);
         Notify(AREA_DONE_EMPTY);
         return true;
@@ -169,9 +171,12 @@ bool UpdateSession::RunWithServers(HINTERNET hInternet, const std::vector<Update
     }
     const int nConnections = servers[nServer].nConnections;
     MakeFetchers(nConnections, hInternet, m_connects[nServer]);
-    if (!WalkUpdateList(nConnections)) return false;
-    // A failed entry's message stays: "complete" would hide it.
+    const bool bWalked = WalkUpdateList(nConnections);
+    // A failed file, or a walk called off, leaves the next run a full scan.
     const char* pszFailure = m_pszFailure;
+    m_localState.Save(pszFailure != nullptr || !bWalked);
+    if (!bWalked) return false;
+    // A failed entry's message stays: "complete" would hide it.
     // Signed releases: only a run that installed everything moves the serial on.
     if (!pszFailure) m_guard.StoreSerial();
     OnStatus(STATUS_TEXT, pszFailure ? pszFailure : TEXT_DONE);
@@ -239,7 +244,11 @@ bool UpdateSession::CompareWithLocalFiles(const std::vector<FileEntry>& remote) 
     try {
         std::vector<FileEntry> local;
         if (m_bCancel) return false;
-        ScanLocalFiles(remote, local, &m_bCancel);
+        m_localState.Load(FindProgramFolder(), m_strProduct);
+        ScanContext context;
+        context.pCancel = &m_bCancel;
+        context.pState = &m_localState;
+        ScanLocalFiles(remote, local, context);
         if (m_bCancel) return false;
         m_updateList = BuildUpdateList(remote, local);
         g_updateList = m_updateList;
@@ -287,6 +296,9 @@ void UpdateSession::FetchEntry(int nSlot, const FileEntry& entry) {
         return;
     }
     if (EqualsNoCaseAZ(entry.m_strName, "selfrenew.exe")) g_bSelfUpdated = 1;
+    // What was just written is known: the next run need not read it.
+    m_localState.KeepInstalled(LocalPathOf(entry), LocalStateKey(entry.m_strDir, entry.m_strName), entry.m_nCrc,
+                               nullptr);
     ProgressStep();
 }
 
