@@ -248,6 +248,8 @@ bool UpdateSession::CompareWithLocalFiles(const std::vector<FileEntry>& remote) 
         ScanContext context;
         context.pCancel = &m_bCancel;
         context.pState = &m_localState;
+        // Signed releases: installed files are judged by their signed size and SHA-256.
+        if (m_guard.InForce()) context.signedFile = [this](const FileEntry& e) { return m_guard.SignedFile(e); };
         ScanLocalFiles(remote, local, context);
         if (m_bCancel) return false;
         m_updateList = BuildUpdateList(remote, local);
@@ -297,8 +299,9 @@ void UpdateSession::FetchEntry(int nSlot, const FileEntry& entry) {
     }
     if (EqualsNoCaseAZ(entry.m_strName, "selfrenew.exe")) g_bSelfUpdated = 1;
     // What was just written is known: the next run need not read it.
+    const ManifestFile* pSigned = m_guard.SignedFile(entry);
     m_localState.KeepInstalled(LocalPathOf(entry), LocalStateKey(entry.m_strDir, entry.m_strName), entry.m_nCrc,
-                               nullptr);
+                               pSigned ? pSigned->m_sha256 : nullptr);
     ProgressStep();
 }
 
