@@ -1,11 +1,15 @@
-// Looking the listed entries up under the program's folder: one open and one
-// metadata call per entry; a file whose metadata match the last run's row
-// takes its stored checksum, any other is read and checksummed. Entries are
-// shared out to one thread per core (at most four), so reads overlap.
+// Looking the listed entries up under the program's folder: one existence
+// call per entry (size and times with it) and one enumeration per folder for
+// the file indexes; a file whose metadata match the last run's row takes its
+// stored checksum, any other is read and checksummed. Entries are shared out
+// to one thread per core (at most four), so reads overlap.
 #include <windows.h>
 
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "framework/Handles.h"
@@ -33,11 +37,6 @@ uint64_t NowFileTime() {
     FILETIME ft;
     GetSystemTimeAsFileTime(&ft);
     return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
-}
-
-bool IsMissingError(DWORD dwError) {
-    return dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND || dwError == ERROR_INVALID_NAME ||
-           dwError == ERROR_BAD_NETPATH || dwError == ERROR_INVALID_DRIVE;
 }
 
 // The bytes of an open file: its CRC, or its SHA-256 when bSha. False when a
@@ -71,46 +70,120 @@ bool ReadDigest(HANDLE hFile, uint64_t nSize, bool bSha, std::vector<unsigned ch
     return true;
 }
 
+uint64_t FileTimeOf(const FILETIME& ft) {
+    return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+}
+
+// The volume serial number of the program's folder, which every row carries:
+// asking it per file costs a volume query each on some systems.
+uint32_t VolumeOf(const std::string& strFolder) {
+    fw::UniqueHandle folder(CreateFileA(strFolder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION info = {};
+    return folder.IsValid() && GetFileInformationByHandle(folder.Get(), &info) ? info.dwVolumeSerialNumber : 0;
+}
+
+// The file indexes of a folder's entries, read with one enumeration per folder
+// (opening each file for its index would cost more than the quick check saves).
+class FolderIndexes {
+public:
+    // False when the folder can't be read or doesn't hold the name. Each
+    // folder is read once, by the first thread that asks; others read theirs.
+    bool IndexOf(const std::string& strFolder, const std::string& strName, uint64_t& nIndex) {
+        std::shared_ptr<Folder> pFolder;
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            std::shared_ptr<Folder>& slot = m_folders[FoldCaseAZ(strFolder)];
+            if (!slot) slot = std::make_shared<Folder>();
+            pFolder = slot;
+        }
+        std::call_once(pFolder->once, [&] { pFolder->indexes = Enumerate(strFolder); });
+        auto found = pFolder->indexes.find(FoldCaseAZ(strName));
+        if (found == pFolder->indexes.end()) return false;
+        nIndex = found->second;
+        return true;
+    }
+
+private:
+    using Indexes = std::unordered_map<std::string, uint64_t>;
+    struct Folder {
+        std::once_flag once;
+        Indexes indexes;
+    };
+
+    static Indexes Enumerate(const std::string& strFolder) {
+        Indexes indexes;
+        fw::UniqueHandle folder(CreateFileA(strFolder.c_str(), FILE_LIST_DIRECTORY,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (!folder.IsValid()) return indexes;
+        std::vector<unsigned char> buffer(64 * 1024);
+        // DWORD-aligned records, each pointing to the next.
+        while (GetFileInformationByHandleEx(folder.Get(), FileIdBothDirectoryInfo, buffer.data(),
+                                            static_cast<DWORD>(buffer.size()))) {
+            for (size_t nAt = 0;;) {
+                const FILE_ID_BOTH_DIR_INFO* p = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(&buffer[nAt]);
+                char szName[MAX_PATH * 2];
+                BOOL bLossy = FALSE;
+                int n = WideCharToMultiByte(CP_ACP, 0, p->FileName, static_cast<int>(p->FileNameLength / 2), szName,
+                                            sizeof szName, nullptr, &bLossy);
+                // A name the code page can't spell is no listed name: it gets no index.
+                if (n > 0 && !bLossy)
+                    indexes[FoldCaseAZ(std::string(szName, static_cast<size_t>(n)))] =
+                        static_cast<uint64_t>(p->FileId.QuadPart);
+                if (p->NextEntryOffset == 0) break;
+                nAt += p->NextEntryOffset;
+            }
+        }
+        return indexes;
+    }
+
+    std::mutex m_lock;  // guards the map only
+    std::unordered_map<std::string, std::shared_ptr<Folder>> m_folders;
+};
+
 class EntryScanner {
 public:
     EntryScanner(const std::string& strBaseDir, const ScanContext& context)
-        : m_strBase(strBaseDir), m_context(context), m_nStart(NowFileTime()) {}
+        : m_strBase(strBaseDir), m_context(context), m_nStart(NowFileTime()),
+          m_nVolume(context.pState ? VolumeOf(strBaseDir) : 0) {}
 
-    void Scan(const FileEntry& r, ScanItem& item, std::vector<unsigned char>& buffer) const {
-        std::string strPath = m_strBase + r.m_strDir;
+    void Scan(const FileEntry& r, ScanItem& item, std::vector<unsigned char>& buffer) {
+        std::string strFolder = m_strBase + r.m_strDir;
         // "/" stays as listed: a slash before the backslash resolves to the same folder.
-        if (r.m_strDir != "\\") strPath += '\\';
-        strPath += r.m_strName;
+        if (r.m_strDir != "\\") strFolder += '\\';
+        const std::string strPath = strFolder + r.m_strName;
         const bool bFile = NameHasDot(r.m_strName);
-        // Backup semantics: a folder opens too, so one call tells existence and kind.
-        fw::UniqueHandle file(CreateFileA(strPath.c_str(), GENERIC_READ,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN,
-                                          nullptr));
-        if (!file.IsValid()) {
-            // Locked or denied: it exists, but has no checksum.
-            if (IsMissingError(GetLastError()) || GetFileAttributesA(strPath.c_str()) == INVALID_FILE_ATTRIBUTES)
-                return;
-            item = {true, bFile ? CHECKSUM_UNREADABLE : 0};
-            return;
-        }
+        // The one existence call: kind, size and times together.
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        if (!GetFileAttributesExA(strPath.c_str(), GetFileExInfoStandard, &data)) return;
         item = {true, bFile ? CHECKSUM_UNREADABLE : 0};
         // Folders, and files without a dot, are never compared.
+        if (!bFile || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return;
         LocalFileRow row;
-        bool bDirectory = false;
-        if (!bFile || !ReadFileRow(file.Get(), row, bDirectory) || bDirectory) return;
+        row.m_nSize = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        row.m_nWriteTime = FileTimeOf(data.ftLastWriteTime);
+        row.m_nCreateTime = FileTimeOf(data.ftCreationTime);
+        row.m_nVolume = m_nVolume;
+        const bool bIndexed = m_context.pState && m_indexes.IndexOf(strFolder, r.m_strName, row.m_nFileIndex);
         const ManifestFile* pSigned = m_context.signedFile ? m_context.signedFile(r) : nullptr;
-        const std::string strKey = m_context.pState ? LocalStateKey(r.m_strDir, r.m_strName) : std::string();
-        const LocalFileRow* pKnown = m_context.pState ? m_context.pState->Find(strKey) : nullptr;
+        const std::string strKey = bIndexed ? LocalStateKey(r.m_strDir, r.m_strName) : std::string();
+        const LocalFileRow* pKnown = bIndexed ? m_context.pState->Find(strKey) : nullptr;
         const bool bKnown =
             pKnown && pKnown->SameFileAs(row) && (pSigned ? pKnown->m_bHasSha : pKnown->m_bHasCrc);
-        if (bKnown)
+        if (bKnown) {
             row = *pKnown;
-        else if (!ReadDigest(file.Get(), row.m_nSize, pSigned != nullptr, buffer, m_context.pCancel, row))
-            return;
+        } else {
+            // Metadata first, bytes after: a change in between shows as a mismatch next time.
+            fw::UniqueHandle file(CreateFileA(strPath.c_str(), GENERIC_READ,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+            if (!file.IsValid() ||
+                !ReadDigest(file.Get(), row.m_nSize, pSigned != nullptr, buffer, m_context.pCancel, row))
+                return;
+        }
         item.nCrc = Verdict(r, row, pSigned);
-        if (m_context.pState && (bKnown || row.m_nWriteTime + kRecentWrite <= m_nStart))
-            m_context.pState->Keep(strKey, row);
+        if (bIndexed && (bKnown || row.m_nWriteTime + kRecentWrite <= m_nStart)) m_context.pState->Keep(strKey, row);
     }
 
 private:
@@ -126,6 +199,8 @@ private:
     const std::string& m_strBase;
     const ScanContext& m_context;
     const uint64_t m_nStart;
+    const uint32_t m_nVolume;
+    FolderIndexes m_indexes;
 };
 
 int ScanThreads(const ScanContext& context, size_t nEntries) {
@@ -156,7 +231,7 @@ void ScanFilesUnder(const std::string& strBaseDir, const std::vector<FileEntry>&
                     std::vector<FileEntry>& local, const ScanContext& context) {
     std::vector<ScanItem> items(remote.size());
     std::atomic<size_t> nNext{0};
-    const EntryScanner scanner(strBaseDir, context);
+    EntryScanner scanner(strBaseDir, context);
     auto work = [&] {
         std::vector<unsigned char> buffer;
         for (size_t i; (i = nNext++) < remote.size();) {
