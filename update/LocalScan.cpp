@@ -5,6 +5,7 @@
 // to one thread per core (at most four), so reads overlap.
 #include <windows.h>
 
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -151,6 +152,9 @@ private:
         WCHAR FileName[1];
     };
     static bool ReadEntries(HANDLE hFolder, std::vector<unsigned char>& buffer) {
+        // The system's layout, in the 32-bit and the 64-bit program alike.
+        static_assert(offsetof(IdFullDirInfo, FileId) == 72 && offsetof(IdFullDirInfo, FileName) == 80,
+                      "FILE_ID_FULL_DIR_INFORMATION layout");
         struct IoStatus {
             ULONG_PTR nStatus;
             ULONG_PTR nInformation;
