@@ -146,6 +146,10 @@ bool ReleaseGuard::HoldIndex(const FileEntry& entry, SignedCheck& check) const {
     return true;
 }
 
+const ManifestFile* ReleaseGuard::SignedFile(const FileEntry& entry) const {
+    return m_bKeyed && m_bAccepted ? m_manifest.Find(entry.m_strDir, entry.m_strName) : nullptr;
+}
+
 void ReleaseGuard::StoreSerial() {
     if (m_bKeyed && m_bAccepted && !WriteAcceptedSerial(m_strProgramDir, m_strProduct, m_manifest.m_nSerial))
         OutputDebugStringA("ReleaseGuard: the accepted serial could not be stored");

@@ -73,6 +73,9 @@ public:
     // manifest signs for it; false when it signs none (then no index may be
     // taken). True without a key: any index will do, the file is checked whole.
     bool HoldIndex(const FileEntry& entry, SignedCheck& check) const;
+    // The signed size and SHA-256 of a listed file, by which an installed
+    // copy is judged; nullptr without a key or when the manifest signs none.
+    const ManifestFile* SignedFile(const FileEntry& entry) const;
     // Once the accepted release's list is taken: nothing older than this
     // release may install any more.
     void StoreSerial();

@@ -12,6 +12,7 @@
 
 #include "res/Texts.h"
 #include "update/Checksum.h"
+#include "update/LocalScan.h"
 #include "update/PathRules.h"
 #include "update/TransferPool.h"
 #include "update/UpdateSession.h"
@@ -170,6 +171,7 @@ bool UpdateSession::RunWithServers(HINTERNET hInternet, const std::vector<Update
     m_guard.StoreSerial();
     if (!CompareWithLocalFiles(remote)) return false;
     if (m_updateList.empty()) {
+        m_localState.Save(false);
         OnStatus(STATUS_TEXT, TEXT_DONE);
         Notify(AREA_DONE_EMPTY);
         return true;
@@ -182,9 +184,12 @@ bool UpdateSession::RunWithServers(HINTERNET hInternet, const std::vector<Update
     }
     const int nConnections = servers[nServer].nConnections;
     MakeFetchers(nConnections, hInternet, m_connects[nServer]);
-    if (!WalkUpdateList(nConnections)) return false;
-    // A failed entry's message stays: "complete" would hide it.
+    const bool bWalked = WalkUpdateList(nConnections);
+    // A failed file, or a walk called off, leaves the next run a full scan.
     const char* pszFailure = m_pszFailure;
+    m_localState.Save(pszFailure != nullptr || !bWalked);
+    if (!bWalked) return false;
+    // A failed entry's message stays: "complete" would hide it.
     OnStatus(STATUS_TEXT, pszFailure ? pszFailure : TEXT_DONE);
     Notify(AREA_DONE);
     PauseUnlessCancelled(kDonePauseMs);
@@ -250,7 +255,13 @@ bool UpdateSession::CompareWithLocalFiles(const std::vector<FileEntry>& remote) 
     try {
         std::vector<FileEntry> local;
         if (m_bCancel) return false;
-        ScanLocalFiles(remote, local, &m_bCancel);
+        m_localState.Load(FindProgramFolder(), m_strProduct);
+        ScanContext context;
+        context.pCancel = &m_bCancel;
+        context.pState = &m_localState;
+        // Signed releases: installed files are judged by their signed size and SHA-256.
+        if (m_guard.InForce()) context.signedFile = [this](const FileEntry& e) { return m_guard.SignedFile(e); };
+        ScanLocalFiles(remote, local, context);
         if (m_bCancel) return false;
         m_updateList = BuildUpdateList(remote, local);
         g_updateList = m_updateList;
@@ -313,6 +324,10 @@ void UpdateSession::FetchEntry(int nSlot, const FileEntry& entry, bool bRepeat) 
         return;
     }
     if (EqualsNoCaseAZ(entry.m_strName, "selfrenew.exe")) g_bSelfUpdated = 1;
+    // What was just written is known: the next run need not read it.
+    const ManifestFile* pSigned = m_guard.SignedFile(entry);
+    m_localState.KeepInstalled(LocalPathOf(entry), LocalStateKey(entry.m_strDir, entry.m_strName), entry.m_nCrc,
+                               pSigned ? pSigned->m_sha256 : nullptr);
     ProgressStep();
 }
 

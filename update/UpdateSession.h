@@ -17,6 +17,7 @@
 #include "framework/Handles.h"
 #include "net/HttpFetcher.h"
 #include "update/FileList.h"
+#include "update/LocalState.h"
 #include "update/ReleaseGuard.h"
 #include "update/UpdateConfig.h"
 #include "update/UpdateListener.h"
@@ -127,6 +128,7 @@ private:
     static const int kNoList = -2;        // no server gave a readable list
     static const int kRefusedList = -3;   // no good signed release, and some server's was refused
     std::vector<FileEntry> m_updateList;
+    LocalState m_localState;  // the quick check's rows, and those this run leaves
     std::vector<std::unique_ptr<HttpFetcher>> m_fetchers;  // one per transfer slot
     net::DiskBudget m_diskBudget;  // the free space the slots share
     std::vector<Slot> m_slots;

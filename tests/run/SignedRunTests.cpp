@@ -138,6 +138,13 @@ void SameSizeAndChecksum(const std::string& strProduct, const Site&) {
     ASSERT_EQ(ChecksumOf(strGenuine), ChecksumOf(strForged));
     Serve(strProduct, "release\\data\\b.dat", strForged);
 }
+// On the player's side: the installed a.dll, which release two keeps, forged
+// to its listed size and checksum.
+void ForgeInstalledFile(const std::string&, const Site&) {
+    const std::string strGenuine = kTwo.at("a.dll");
+    ASSERT_TRUE(WriteWholeFile(TestBinDir() + "a.dll",
+                               WithChecksum(std::string(strGenuine.size(), 'X'), ChecksumOf(strGenuine))));
+}
 void LongerBody(const std::string& strProduct, const Site&) {
     Serve(strProduct, "release\\data\\b.dat", kTwo.at("data/b.dat") + std::string(500000, 'c'));
 }
@@ -165,6 +172,7 @@ const Attack kAttacks[] = {
     {"expired release", Publisher, 2 * kDay, 1, NoChange, TEXT_LIST_REFUSED},
     {"filelist.sig missing", Publisher, 0, 0, RemoveSignature, TEXT_LIST_REFUSED},
     {"file of the same size and checksum", Publisher, 0, 0, SameSizeAndChecksum, TEXT_FILE_FAILED},
+    {"installed file forged to its checksum is repaired", Publisher, 0, 0, ForgeInstalledFile, TEXT_DONE},
     {"file body longer than signed", Publisher, 0, 0, LongerBody, TEXT_FILE_FAILED},
     {"file body shorter than signed", Publisher, 0, 0, ShorterBody, TEXT_FILE_FAILED},
 };

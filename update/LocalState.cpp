@@ -1,0 +1,147 @@
+// Reading and writing the product's state file, and the metadata of a file
+// the way the quick check compares it.
+#include "update/LocalState.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <new>
+
+#include "framework/Handles.h"
+
+namespace {
+
+void DebugError(const char* pszCall, DWORD dwError) {
+    char szText[96];
+    wsprintfA(szText, "LocalState: %s failed, error %lu", pszCall, dwError);
+    OutputDebugStringA(szText);
+}
+
+uint64_t FileTimeOf(const FILETIME& ft) {
+    return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+}
+
+// The whole file, or false when it is missing, unreadable or beyond the cap.
+bool ReadCapped(const std::string& strPath, std::string& strBytes) {
+    fw::UniqueHandle file(CreateFileA(strPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size = {};
+    if (!file.IsValid() || !GetFileSizeEx(file.Get(), &size) || size.QuadPart < 0 ||
+        static_cast<uint64_t>(size.QuadPart) > LOCAL_STATE_MAX_BYTES)
+        return false;
+    strBytes.resize(static_cast<size_t>(size.QuadPart));
+    DWORD nRead = 0;
+    return strBytes.empty() ||
+           (ReadFile(file.Get(), &strBytes[0], static_cast<DWORD>(strBytes.size()), &nRead, nullptr) &&
+            nRead == strBytes.size());
+}
+
+bool WriteFlushed(const std::string& strPath, const std::string& strBytes) {
+    fw::UniqueHandle file(CreateFileA(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid()) {
+        DebugError("CreateFileA", GetLastError());
+        return false;
+    }
+    DWORD nWritten = 0;
+    if (!WriteFile(file.Get(), strBytes.data(), static_cast<DWORD>(strBytes.size()), &nWritten, nullptr) ||
+        nWritten != strBytes.size() || !FlushFileBuffers(file.Get())) {
+        DebugError("WriteFile", GetLastError());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ReadFileRow(void* hFile, LocalFileRow& row, bool& bDirectory) {
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!GetFileInformationByHandle(static_cast<HANDLE>(hFile), &info)) return false;
+    bDirectory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    row.m_nSize = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    row.m_nWriteTime = FileTimeOf(info.ftLastWriteTime);
+    row.m_nCreateTime = FileTimeOf(info.ftCreationTime);
+    row.m_nVolume = info.dwVolumeSerialNumber;
+    row.m_nFileIndex = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return true;
+}
+
+std::string LocalState::PathFor(const std::string& strProgramDir, const std::string& strProduct) {
+    return strProgramDir + "UpdateINI\\" + strProduct + "\\localstate.dat";
+}
+
+void LocalState::Load(const std::string& strProgramDir, const std::string& strProduct) {
+    m_strProgramDir = strProgramDir;
+    m_strProduct = strProduct;
+    m_strPath = PathFor(strProgramDir, strProduct);
+    m_rows.clear();
+    m_next.clear();
+    m_bLoadedFailed = false;
+    std::string strBytes;
+    m_bLoaded = ReadCapped(m_strPath, strBytes) &&
+                ParseLocalState(strBytes.data(), strBytes.size(), m_rows, m_bLoadedFailed);
+    if (!m_bLoaded) m_rows.clear();
+    m_bTrusted = m_bLoaded && !m_bLoadedFailed;
+}
+
+const LocalFileRow* LocalState::Find(const std::string& strKey) const {
+    if (!m_bTrusted) return nullptr;
+    auto it = m_rows.find(strKey);
+    return it == m_rows.end() ? nullptr : &it->second;
+}
+
+void LocalState::Keep(const std::string& strKey, const LocalFileRow& row) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    try {
+        m_next[strKey] = row;
+    } catch (const std::bad_alloc&) {
+        // A row less only means a read more next time.
+    }
+}
+
+void LocalState::KeepInstalled(const std::string& strPath, const std::string& strKey, uint32_t nCrc,
+                               const unsigned char* pSha256) {
+    LocalFileRow row;
+    bool bDirectory = false;
+    {
+        fw::UniqueHandle file(CreateFileA(strPath.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, 0, nullptr));
+        if (!file.IsValid() || !ReadFileRow(file.Get(), row, bDirectory) || bDirectory) return;
+    }
+    row.m_bHasCrc = true;
+    row.m_nCrc = nCrc;
+    if (pSha256) {
+        row.m_bHasSha = true;
+        std::memcpy(row.m_sha256, pSha256, sizeof row.m_sha256);
+    }
+    Keep(strKey, row);
+}
+
+bool LocalState::Save(bool bRunFailed) {
+    if (m_strPath.empty()) return false;
+    std::string strBytes;
+    try {
+        std::lock_guard<std::mutex> lock(m_lock);
+        // A run with nothing new leaves the file alone: no write at every start.
+        if (m_bLoaded && m_bLoadedFailed == bRunFailed && m_next == m_rows) return true;
+        strBytes = FormatLocalState(m_next, bRunFailed);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    // The folders the run keeps its list in; made here too for a state saved alone.
+    CreateDirectoryA((m_strProgramDir + "UpdateINI").c_str(), nullptr);
+    CreateDirectoryA((m_strProgramDir + "UpdateINI\\" + m_strProduct).c_str(), nullptr);
+    // A hard stop leaves this file or the old one in place, never a torn one;
+    // a leftover temporary file is never read.
+    std::string strTemp = m_strPath + ".new";
+    if (!WriteFlushed(strTemp, strBytes)) {
+        DeleteFileA(strTemp.c_str());
+        return false;
+    }
+    if (!MoveFileExA(strTemp.c_str(), m_strPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DebugError("MoveFileExA", GetLastError());
+        DeleteFileA(strTemp.c_str());
+        return false;
+    }
+    return true;
+}
