@@ -6,9 +6,11 @@
 #include <memory>
 
 #ifdef _WIN32
+#include <io.h>
 #include <windows.h>
 #else
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -95,6 +97,31 @@ bool DiskMove(const std::string& strFrom, const std::string& strTo) {
 }
 
 namespace {
+bool FlushOpenFile(FILE* f) {
+    HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
+    return h != INVALID_HANDLE_VALUE && FlushFileBuffers(h) != 0;
+}
+
+bool FlushPath(const std::string& strPath, DWORD nFlags) {
+    HANDLE h = CreateFileA(strPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, nFlags, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    bool bOk = FlushFileBuffers(h) != 0;
+    CloseHandle(h);
+    return bOk;
+}
+}  // namespace
+
+bool DiskFlushFile(const std::string& strPath) { return FlushPath(strPath, FILE_ATTRIBUTE_NORMAL); }
+
+bool DiskFlushFolder(const std::string& strPath) {
+    // NTFS journals a folder's entries itself; where a folder can't be opened
+    // for flushing (older systems, other file systems) nothing more is possible.
+    if (FlushPath(strPath, FILE_FLAG_BACKUP_SEMANTICS)) return true;
+    return DiskKindOf(strPath) == DiskKind::Dir;
+}
+
+namespace {
 bool RemoveEmptyFolder(const std::string& strPath) { return RemoveDirectoryA(strPath.c_str()) != 0; }
 bool RemoveFileOrLink(const std::string& strPath, DiskKind nKind) {
     // A junction or folder link goes like an empty folder, without touching its target.
@@ -169,6 +196,22 @@ bool DiskExchange(const std::string& strA, const std::string& strB) {
 }
 
 namespace {
+bool FlushOpenFile(FILE* f) { return fsync(fileno(f)) == 0; }
+
+bool FlushPath(const std::string& strPath, int nFlags) {
+    int fd = open(strPath.c_str(), nFlags);
+    if (fd < 0) return false;
+    // Some file systems can't sync a folder (EINVAL): nothing more to do there.
+    bool bOk = fsync(fd) == 0 || errno == EINVAL;
+    close(fd);
+    return bOk;
+}
+}  // namespace
+
+bool DiskFlushFile(const std::string& strPath) { return FlushPath(strPath, O_RDONLY); }
+bool DiskFlushFolder(const std::string& strPath) { return FlushPath(strPath, O_RDONLY | O_DIRECTORY); }
+
+namespace {
 bool RemoveEmptyFolder(const std::string& strPath) { return rmdir(strPath.c_str()) == 0; }
 bool RemoveFileOrLink(const std::string& strPath, DiskKind) { return unlink(strPath.c_str()) == 0; }
 }  // namespace
@@ -194,15 +237,18 @@ std::string DiskJoin(const std::string& strFolder, const std::string& strName) {
 
 bool DiskRemove(const std::string& strPath) { return std::remove(strPath.c_str()) == 0; }
 
-bool DiskCopyFile(const std::string& strFrom, const std::string& strTo) {
+bool DiskCopyFile(const std::string& strFrom, const std::string& strTo,
+                  const std::function<void(const char* p, size_t n)>& onBytes) {
     FilePtr in(fopen(strFrom.c_str(), "rb"));
     if (!in) return false;
     FilePtr out(fopen(strTo.c_str(), "wb"));
     if (!out) return false;
     std::unique_ptr<char[]> buffer(new char[256 * 1024]);
     size_t n;
-    while ((n = fread(buffer.get(), 1, 256 * 1024, in.get())) > 0)
+    while ((n = fread(buffer.get(), 1, 256 * 1024, in.get())) > 0) {
         if (fwrite(buffer.get(), 1, n, out.get()) != n) return false;
-    if (ferror(in.get())) return false;
+        if (onBytes) onBytes(buffer.get(), n);
+    }
+    if (ferror(in.get()) || fflush(out.get()) != 0 || !FlushOpenFile(out.get())) return false;
     return fclose(out.release()) == 0;
 }

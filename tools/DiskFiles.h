@@ -2,6 +2,7 @@
 // Names are bytes as the system gives them (GBK on a Chinese Windows).
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,8 +22,14 @@ DiskKind DiskKindOf(const std::string& strPath);
 bool DiskListFolder(const std::string& strPath, std::vector<DiskItem>& items);
 // Creates a folder; true also when it already exists as one.
 bool DiskMakeFolder(const std::string& strPath);
-// Copies a file's bytes; the target is replaced.
-bool DiskCopyFile(const std::string& strFrom, const std::string& strTo);
+// Copies a file's bytes, each piece also handed to onBytes, and flushes the
+// target to the disk; the target is replaced.
+bool DiskCopyFile(const std::string& strFrom, const std::string& strTo,
+                  const std::function<void(const char* p, size_t n)>& onBytes = nullptr);
+// Writes a file's bytes through to the disk (fsync, FlushFileBuffers).
+bool DiskFlushFile(const std::string& strPath);
+// The same for a folder's entries: its new names survive a power cut.
+bool DiskFlushFolder(const std::string& strPath);
 // Moves a finished file over its target in one step.
 bool DiskReplace(const std::string& strFrom, const std::string& strTo);
 bool DiskRemove(const std::string& strPath);

@@ -1,10 +1,12 @@
 // publish and rollback: from a release folder to the live site and back.
 #include "tools/PublishCommands.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
+#include "net/BlockIndex.h"
 #include "tools/ChangeReport.h"
 #include "tools/DiskFiles.h"
 #include "tools/ProgressLine.h"
@@ -28,6 +30,34 @@ bool ReadNames(const CommandLine& line, DiskNames& nNames) {
         return false;
     }
     nNames = strNames == "gbk" ? DiskNames::Gbk : DiskNames::Native;
+    return true;
+}
+
+// --delta-min: a size with an optional K, M or G (powers of 1024), or "off".
+// Blocks are at least 4 KiB, so an index of a smaller file would hold one block.
+bool ReadDeltaMin(const CommandLine& line, uint64_t& nMin) {
+    std::string strValue = line.Value("--delta-min", "");
+    nMin = net::DELTA_MIN_BYTES;
+    if (!line.Has("--delta-min")) return true;
+    if (strValue == "off") {
+        nMin = 0;
+        return true;
+    }
+    char* pEnd = nullptr;
+    unsigned long long n = strtoull(strValue.c_str(), &pEnd, 10);
+    int nShift = 0;
+    if (pEnd && *pEnd && !pEnd[1]) {
+        char c = static_cast<char>(*pEnd | 0x20);
+        nShift = c == 'k' ? 10 : c == 'm' ? 20 : c == 'g' ? 30 : -1;
+        if (nShift > 0) ++pEnd;
+    }
+    bool bOk = !strValue.empty() && strValue[0] >= '0' && strValue[0] <= '9' && pEnd && !*pEnd && nShift >= 0 &&
+               n <= (UINT64_MAX >> nShift) && (n << nShift) >= net::BLOCK_SIZE_MIN;
+    if (!bOk) {
+        fputs("publish: --delta-min takes a size of 4K or more (K, M, G: powers of 1024) or off\n", stderr);
+        return false;
+    }
+    nMin = static_cast<uint64_t>(n) << nShift;
     return true;
 }
 
@@ -79,10 +109,21 @@ int RunPublish(const CommandLine& line) {
     ScanOptions scanOptions;
     scanOptions.m_strProduct = strProduct;
     if (nKeep < 0) fputs("publish: --keep takes a number from 1 to 1000\n", stderr);
-    if (nKeep < 0 || !ReadNames(line, scanOptions.m_nNames)) return 2;
+    uint64_t nDeltaMin = 0;
+    if (nKeep < 0 || !ReadNames(line, scanOptions.m_nNames) || !ReadDeltaMin(line, nDeltaMin)) return 2;
     SigningOptions signing;
     if (int nStatus = ReadSigning(line, signing)) return nStatus;
 
+    SiteLayout site = SiteLayoutOf(strSite, strProduct);
+    std::vector<FileEntry> previous;
+    bool bHadPrevious = ReadLiveList(site.m_strLive, previous);
+    // One read of each file gives all it needs: the list's checksum, and
+    // unless this is a dry run its block index and the SHA-256 that signing
+    // and taking over the live release's copy compare.
+    if (!line.Has("--dry-run")) {
+        scanOptions.m_digest.m_bSha256 = SigningRequested(signing) || bHadPrevious;
+        scanOptions.m_digest.m_nIndexMin = nDeltaMin;
+    }
     ReleaseScan scan;
     std::string strError;
     if (!ScanRelease(strRelease, scanOptions, scan, strError)) {
@@ -94,9 +135,6 @@ int RunPublish(const CommandLine& line) {
         fputs("publish: every path was left out, nothing to publish\n", stderr);
         return 1;
     }
-    SiteLayout site = SiteLayoutOf(strSite, strProduct);
-    std::vector<FileEntry> previous;
-    bool bHadPrevious = ReadLiveList(site.m_strLive, previous);
     printf("publish: %s\n", FormatChangeReport(CompareReleases(previous, bHadPrevious, scan.m_entries)).c_str());
     if (line.Has("--dry-run")) {
         puts("publish: dry run, nothing written");

@@ -13,7 +13,7 @@ namespace {
 
 const char* const HELP =
     "Usage:\n"
-    "  publish [--keep N] [--dry-run] [--skip-unsafe] [--names native|gbk]\n"
+    "  publish [--keep N] [--dry-run] [--skip-unsafe] [--names native|gbk] [--delta-min SIZE|off]\n"
     "          [--key <private.pem> [--expires-days N]] <release-folder> <site-folder> <product>\n"
     "  publish check <http://host[:port]> <product> [--release <folder>] [--parallel N]\n"
     "          [--names native|gbk]\n"
@@ -37,6 +37,12 @@ const char* const HELP =
     "  --skip-unsafe   leave refused paths out (each is named) instead of failing\n"
     "  --names gbk     the release's names are GBK bytes already (default: UTF-8 on\n"
     "                  Linux, the ANSI code page on Windows, converted to GBK)\n"
+    "  --delta-min SIZE  files of SIZE or more get a block index (default 1M; K, M\n"
+    "                  and G are powers of 1024, at least 4K; off: none), written to\n"
+    "                  <id>/blocks/<the file's path below release/>: clients then\n"
+    "                  fetch only the blocks of a changed file they don't hold; about\n"
+    "                  12 bytes per block (blocks of 4 KiB to 1 MiB, about the square\n"
+    "                  root of the file's size)\n"
     "\n"
     "The client reads names in GBK and tells files from folders by a \".\" in the\n"
     "name, so a file needs one and a folder must have none. Refused, each named\n"
@@ -75,7 +81,7 @@ const CommandForm COMMANDS[] = {
     {"check", 2, "", "--release|--parallel|--names", RunCheck},
     {"rollback", 2, "", "", RunRollback},
     {"keygen", 1, "", "", RunKeygen},
-    {nullptr, 3, "--dry-run|--skip-unsafe", "--keep|--names|--key|--expires-days", RunPublish},
+    {nullptr, 3, "--dry-run|--skip-unsafe", "--keep|--names|--key|--expires-days|--delta-min", RunPublish},
 };
 
 bool InList(const char* pszList, const std::string& strName) {

@@ -1,10 +1,10 @@
 // Walking a release and refusing what the client can't take.
 #include "tools/Publisher.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "tools/DiskFiles.h"
-#include "update/Checksum.h"
 #include "update/FileList.h"  // LIST_FIELD_MAX
 #include "update/PathRules.h"
 
@@ -69,8 +69,11 @@ private:
         taken.push_back(strName);
         if (const char* pszSkip = SkippedByClient(entry.m_strDir, entry.m_strName))
             m_scan.m_warnings.push_back({strItemRel, pszSkip});
+        if (!bFolder) {
+            m_scan.m_entries.push_back(std::move(entry));
+            return true;
+        }
         m_scan.m_entries.push_back(entry);
-        if (!bFolder) return true;
         return Walk({strItemRel, JoinListDir(place.m_strDir, strName), entry.m_strSiteRel}, strError);
     }
 
@@ -95,12 +98,13 @@ private:
     }
 
     bool ReadFile(PublishEntry& entry) const {
-        std::string strPath = DiskPathOf(m_strRoot, entry.m_strRelPath);
-        FILE* f = fopen(strPath.c_str(), "rb");
-        if (!f) return false;
-        fclose(f);
-        entry.m_nCrc = FileChecksum(strPath.c_str(), -1);
-        entry.m_nSize = DiskFileSize(strPath);
+        FileDigest digest;
+        if (!DigestFile(DiskPathOf(m_strRoot, entry.m_strRelPath), m_options.m_digest, digest)) return false;
+        entry.m_nCrc = digest.m_nCrc;
+        entry.m_nSize = digest.m_nSize;
+        entry.m_bHasSha256 = digest.m_bHasSha256;
+        std::copy(digest.m_sha256, digest.m_sha256 + sizeof digest.m_sha256, entry.m_sha256);
+        entry.m_strBlockIndex = std::move(digest.m_strBlockIndex);
         return true;
     }
 

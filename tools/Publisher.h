@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "tools/FileDigest.h"
 #include "tools/GbkNames.h"
 #include "tools/NameRules.h"
 
@@ -25,6 +26,9 @@ struct PublishEntry {
     uint32_t m_nCrc = 0;       // folders carry 0
     uint64_t m_nSize = 0;
     std::string m_strSiteRel;  // GBK path below the site's release folder, joined with "/"
+    bool m_bHasSha256 = false;  // read when ScanOptions asked for it
+    unsigned char m_sha256[SIGN_DIGEST_BYTES] = {};
+    std::string m_strBlockIndex;  // its block index's bytes; empty: none
 };
 
 // A path the client couldn't take as it is (or skips), and why.
@@ -42,6 +46,7 @@ struct ReleaseScan {
 struct ScanOptions {
     std::string m_strProduct;  // for the length of the client's download paths
     DiskNames m_nNames = DiskNames::Native;
+    DigestWants m_digest;  // beyond size and checksum, what each file is read for
 };
 
 // Walks the release folder in byte order: each folder's entry before its

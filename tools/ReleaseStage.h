@@ -7,12 +7,15 @@
 
 #include "tools/SiteReleases.h"
 
-// Places the entries below strStage/release. A file the live release already
-// holds with the same size is linked instead of copied when the link's bytes
-// check out. Counts the linked files into nLinked.
+// Places the entries below strStage/release and their block indexes below
+// strStage/blocks. A file the live release already holds with the same size,
+// checksum and SHA-256 is linked instead of copied. Counts the linked files
+// into nLinked.
 bool StageFiles(const std::string& strRoot, const std::string& strStage, const std::string& strLive,
                 const std::vector<PublishEntry>& entries, const PublishOptions& options,
                 unsigned long long& nLinked, std::string& strError);
 
-// Writes a text file whole, under a temporary name moved into place.
+// Writes a file whole and through to the disk, under a temporary name moved into place.
 bool WriteTextFile(const std::string& strPath, const std::string& strText);
+// Flushes a folder's entries and those of every folder below it.
+bool FlushFolderTree(const std::string& strFolder);

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 const size_t SIGN_DIGEST_BYTES = 32;
@@ -21,3 +22,20 @@ bool SignMessagePem(const std::string& strPrivatePem, const void* pMessage, size
 bool VerifyMessageRaw(const unsigned char xy[SIGN_PUBLIC_BYTES], const void* pMessage, size_t nSize,
                       const unsigned char sig[SIGN_SIGNATURE_BYTES]);
 bool Sha256OfFile(const std::string& strPath, unsigned char digest[SIGN_DIGEST_BYTES], uint64_t& nSize);
+
+// SHA-256 fed in pieces, for a file read once for several digests.
+class Sha256Stream {
+public:
+    Sha256Stream();
+    ~Sha256Stream();
+    Sha256Stream(const Sha256Stream&) = delete;
+    Sha256Stream& operator=(const Sha256Stream&) = delete;
+
+    // False once anything failed; Finish then fails too.
+    bool Update(const void* pData, size_t nSize);
+    bool Finish(unsigned char digest[SIGN_DIGEST_BYTES]);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};

@@ -95,3 +95,22 @@ bool Sha256OfFile(const std::string& strPath, unsigned char digest[SIGN_DIGEST_B
     nSize = n;
     return true;
 }
+
+struct Sha256Stream::Impl {
+    fw::Sha256 m_hash;
+    bool m_bOk = m_hash.IsValid();
+};
+
+Sha256Stream::Sha256Stream() : m_impl(new Impl) {}
+Sha256Stream::~Sha256Stream() = default;
+
+bool Sha256Stream::Update(const void* pData, size_t nSize) {
+    m_impl->m_bOk = m_impl->m_bOk && m_impl->m_hash.Update(pData, nSize);
+    return m_impl->m_bOk;
+}
+
+bool Sha256Stream::Finish(unsigned char digest[SIGN_DIGEST_BYTES]) {
+    bool bOk = m_impl->m_bOk && m_impl->m_hash.Finish(digest);
+    m_impl->m_bOk = false;
+    return bOk;
+}

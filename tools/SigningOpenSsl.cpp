@@ -136,3 +136,22 @@ bool Sha256OfFile(const std::string& strPath, unsigned char digest[SIGN_DIGEST_B
     fclose(f);
     return bOk;
 }
+
+struct Sha256Stream::Impl {
+    Owned<EVP_MD_CTX> m_ctx{EVP_MD_CTX_new()};
+    bool m_bOk = m_ctx && EVP_DigestInit_ex(m_ctx.get(), EVP_sha256(), nullptr) == 1;
+};
+
+Sha256Stream::Sha256Stream() : m_impl(new Impl) {}
+Sha256Stream::~Sha256Stream() = default;
+
+bool Sha256Stream::Update(const void* pData, size_t nSize) {
+    m_impl->m_bOk = m_impl->m_bOk && EVP_DigestUpdate(m_impl->m_ctx.get(), pData, nSize) == 1;
+    return m_impl->m_bOk;
+}
+
+bool Sha256Stream::Finish(unsigned char digest[SIGN_DIGEST_BYTES]) {
+    bool bOk = m_impl->m_bOk && EVP_DigestFinal_ex(m_impl->m_ctx.get(), digest, nullptr) == 1;
+    m_impl->m_bOk = false;
+    return bOk;
+}

@@ -209,12 +209,22 @@ bool PublishSite(const std::string& strRoot, const std::string& strSite, const s
     bool bOk = FillStage(strRoot, strStage, site, entries, options, result, strError);
     // Checks and signatures of the finished release go here, before it goes live.
     if (bOk && options.m_beforeSwitch) bOk = options.m_beforeSwitch(strStage, strError);
+    // Every byte and name of the release is on the disk before anything points
+    // to it: a power cut after the switch must not leave a live list whose files are lost.
+    if (bOk && !FlushFolderTree(strStage)) bOk = Fail(strError, "can't flush " + strStage + " to the disk");
     if (bOk && !DiskMove(strStage, strRelease)) bOk = Fail(strError, "can't move " + strStage + " to " + strRelease);
+    if (bOk && !DiskFlushFolder(site.m_strReleases))
+        bOk = Fail(strError, "can't flush " + site.m_strReleases + " to the disk");
     if (!bOk) {
-        DiskRemoveTree(strStage);
+        DiskRemoveTree(DiskKindOf(strRelease) == DiskKind::Dir ? strRelease : strStage);
         return false;
     }
-    if (!SwitchLive(site, result.m_strId, strError)) return false;
+    if (!SwitchLive(site, result.m_strId, strError)) {
+        // A release that never went live is no release to roll back to.
+        if (LiveReleaseId(site) != result.m_strId && DiskRemoveTree(strRelease))
+            strError += "; the new release " + result.m_strId + " was removed";
+        return false;
+    }
     PruneReleases(site, std::max(options.m_nKeep, 1u), result.m_strPrevious, result.m_removed);
     return true;
 }

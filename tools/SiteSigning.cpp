@@ -9,11 +9,17 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "net/BlockIndex.h"
 #include "tools/DiskFiles.h"
+#include "tools/FileDigest.h"
+#ifdef _WIN32
+#include "tools/OwnerOnlyFile.h"
+#endif
 #include "tools/Signing.h"
 #include "update/Manifest.h"
 
@@ -46,16 +52,19 @@ bool ReadWholeFile(const std::string& strPath, std::string& strText, size_t nMax
     return bOk;
 }
 
-// Creates the file only if it doesn't exist; bPrivate keeps it to its owner.
+// Creates the file only if it doesn't exist, its bytes on the disk before it
+// is closed; bPrivate keeps it to its owner.
 bool WriteNewFile(const std::string& strPath, const std::string& strText, bool bPrivate) {
 #ifdef _WIN32
+    if (bPrivate) return WriteOwnerOnlyFile(strPath, strText);
     int fd = _open(strPath.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
     bool bOk = fd >= 0 && _write(fd, strText.data(), static_cast<unsigned>(strText.size())) == static_cast<int>(strText.size());
+    bOk = bOk && _commit(fd) == 0;
     if (fd >= 0 && _close(fd) != 0) bOk = false;
-    (void)bPrivate;  // a new file inherits the folder's access list
 #else
     int fd = open(strPath.c_str(), O_WRONLY | O_CREAT | O_EXCL, bPrivate ? 0600 : 0644);
     bool bOk = fd >= 0 && write(fd, strText.data(), strText.size()) == static_cast<ssize_t>(strText.size());
+    bOk = bOk && fsync(fd) == 0;
     if (fd >= 0 && close(fd) != 0) bOk = false;
 #endif
     return bOk;
@@ -79,6 +88,22 @@ std::string ServedPath(const std::string& strRelease, const std::string& strRel)
     return DiskJoin(strPath, strRel.substr(nStart));
 }
 
+// A signed client takes an index only at the size and SHA-256 signed here.
+bool AddBlockIndex(const PublishEntry& e, std::vector<ManifestFile>& files, std::string& strError) {
+    ManifestFile f;
+    f.m_strDir = net::BlockIndexManifestDir(e.m_strDir);
+    f.m_strName = e.m_strName;
+    f.m_nSize = e.m_strBlockIndex.size();
+    if (!DigestBytes(e.m_strBlockIndex, f.m_sha256)) {
+        strError = "can't hash the block index of " + e.m_strRelPath;
+        return false;
+    }
+    files.push_back(f);
+    return true;
+}
+
+// Each file's SHA-256 from the one read that also checked it while it was
+// staged; the served copy is read only where that read didn't hash it.
 bool HashServedFiles(const std::string& strRelease, const std::vector<PublishEntry>& entries,
                      std::vector<ManifestFile>& files, std::string& strError) {
     for (const PublishEntry& e : entries) {
@@ -86,13 +111,16 @@ bool HashServedFiles(const std::string& strRelease, const std::vector<PublishEnt
         ManifestFile f;
         f.m_strDir = e.m_strDir;
         f.m_strName = e.m_strName;
+        f.m_nSize = e.m_nSize;
+        std::copy(e.m_sha256, e.m_sha256 + sizeof e.m_sha256, f.m_sha256);
         // The site's names: GBK bytes, which differ from the release folder's on Linux.
         std::string strPath = ServedPath(strRelease, e.m_strSiteRel.empty() ? e.m_strRelPath : e.m_strSiteRel);
-        if (!Sha256OfFile(strPath, f.m_sha256, f.m_nSize)) {
+        if (!e.m_bHasSha256 && !Sha256OfFile(strPath, f.m_sha256, f.m_nSize)) {
             strError = "can't read " + strPath + " to sign it";
             return false;
         }
         files.push_back(f);
+        if (!e.m_strBlockIndex.empty() && !AddBlockIndex(e, files, strError)) return false;
     }
     return true;
 }
