@@ -15,6 +15,7 @@ import sys
 import threading
 import time
 
+import delta
 import line
 
 PRODUCT = "Hollo"
@@ -470,7 +471,8 @@ def main():
     ap.add_argument("--nginx", required=True)
     ap.add_argument("--repeat", type=int, default=2, help="runs of each client on loopback, the best counts")
     ap.add_argument("--keep", action="store_true", help="keep sites and program folders")
-    ap.add_argument("--only", choices=["small", "big", "line"], help="line: the game-shaped release only")
+    ap.add_argument("--only", choices=["small", "big", "line", "delta"],
+                    help="line: the game-shaped release only; delta: the changed large archives only")
     ap.add_argument("--lines", default="30,100,loopback",
                     help="for the game-shaped release: 30 (ms, 100 Mbit/s), 100 (ms, 20 Mbit/s), loopback")
     ap.add_argument("--line-repeat", type=int, default=1, help="runs of each client per line, the best counts")
@@ -501,7 +503,10 @@ def main():
         rows += b.rows
         peak = max(peak, b.peak)
         sampled = b.sampled or sampled
-    print_table(rows, game, peak, sampled, args)
+    if args.only != "delta":
+        print_table(rows, game, peak, sampled, args)
+    if args.only in (None, "delta"):
+        delta.section(args)
 
 
 if __name__ == "__main__":

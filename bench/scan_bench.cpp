@@ -3,8 +3,10 @@
 // similar one (a few changed places). Builds natively and for Windows alike,
 // so the same scan runs on the host (to profile) and under Wine.
 //   scan_bench [MiB] [unrelated|similar|both] [file]
+//   scan_bench --index <block index> <old file>
 // With a file, the old bytes come from it through stdio (as from disk);
-// otherwise from memory, which times the matcher alone. Natively:
+// otherwise from memory, which times the matcher alone. The second form
+// scans a real old file against a published index. Natively:
 //   g++ -O2 -std=c++17 -I. bench/scan_bench.cpp net/BlockMatcher.cpp net/BlockIndex.cpp
 // (then perf record, or valgrind --tool=callgrind on a small size).
 #include <chrono>
@@ -72,9 +74,52 @@ void Report(const char* pszCase, const net::BlockIndex& index, const net::BlockM
            static_cast<unsigned>(index.BlockCount()), s, nBytes / s / 1e6, cpu, nBytes / cpu / 1e6);
 }
 
+bool ReadWhole(const char* pszPath, std::string& strOut) {
+    FILE* f = fopen(pszPath, "rb");
+    if (!f) return false;
+    char buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0) strOut.append(buf, n);
+    fclose(f);
+    return true;
+}
+
+uint64_t FileSize(FILE* f) {
+#ifdef _WIN32
+    _fseeki64(f, 0, SEEK_END);
+    return static_cast<uint64_t>(_ftelli64(f));
+#else
+    fseeko(f, 0, SEEK_END);
+    return static_cast<uint64_t>(ftello(f));
+#endif
+}
+
+int ScanPublished(const char* pszIndex, const char* pszOld) {
+    std::string strText, strWhy;
+    net::BlockIndex index;
+    if (!ReadWhole(pszIndex, strText) || !net::ParseBlockIndex(strText.data(), strText.size(), index, strWhy)) {
+        fprintf(stderr, "scan_bench: no index in %s %s\n", pszIndex, strWhy.c_str());
+        return 1;
+    }
+    FILE* f = fopen(pszOld, "rb");
+    if (!f) return 1;
+    const uint64_t nSize = FileSize(f);
+    auto fromFile = [&](uint64_t nAt, void* p, size_t n) { return SeekTo(f, nAt) && fread(p, 1, n, f) == n; };
+    net::BlockMatcher matcher(index);
+    auto t0 = std::chrono::steady_clock::now();
+    double cpu0 = CpuSeconds();
+    bool bOk = matcher.Scan(nSize, fromFile);
+    double s = Seconds(t0), cpu = CpuSeconds() - cpu0;
+    fclose(f);
+    if (!bOk) return 1;
+    Report("file", index, matcher, nSize, s, cpu);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--index") == 0) return ScanPublished(argv[2], argv[3]);
     const size_t nMiB = argc > 1 ? static_cast<size_t>(atoi(argv[1])) : 256;
     const std::string strMode = argc > 2 ? argv[2] : "both";
     const char* pszFile = argc > 3 ? argv[3] : nullptr;
