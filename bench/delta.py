@@ -3,7 +3,8 @@ places, fetched over the emulated 30 ms / 100 Mbit line (bench/line_relay.py)
 by the updater with the old archive installed, by zsync with the old archive
 as its seed and a control file zsyncmake made for the same new archive, and
 by the updater with nothing installed (the whole file). Bytes moved are the
-relay's count of bytes down the line; times are whole runs. Also the scan of
+relay's count of bytes down the line; times run until the new archive is in
+place, and to the process's end beside them. Also the scan of
 the old archive, and of an unrelated one, against the published block index
 under Wine (bench/scan_bench.cpp). Run from bench/bench.py."""
 import ctypes
@@ -125,13 +126,11 @@ class DeltaBench:
         self.index = os.path.join(self.site, "kroupdate", core.PRODUCT, "blocks", ARCHIVE)
 
     def timed(self, relay, run):
-        """(bytes down the line, whole run's seconds, load average) of run()."""
+        """(bytes down the line, load average before) of run(); run times itself."""
         load = os.getloadavg()[0]
         mark = relay.mark()
-        t0 = time.time()
         run()
-        seconds = time.time() - t0
-        return sum(c[2] for c in relay.since(mark)), seconds, load
+        return sum(c[2] for c in relay.since(mark)), load
 
     def updater(self, port, installed):
         def run():
@@ -176,7 +175,7 @@ class DeltaBench:
         best = None
         for _ in range(repeat):
             print("  %s: %s" % (self.name, client), flush=True)
-            moved, _, load = self.timed(relay, run)
+            moved, load = self.timed(relay, run)
             ok = os.path.exists(result) and filecmp.cmp(result, self.new, shallow=False)
             if not ok:
                 print("  %s: %s did not rebuild the new archive" % (self.name, client), file=sys.stderr)
