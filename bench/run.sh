@@ -2,10 +2,11 @@
 # The update benchmark (not part of the tests): builds the updater and the
 # peers, brings up Wine and a virtual display, and runs bench/bench.py, which
 # prints the table and writes it to $BUILD_DIR/bench/table.md.
-#   bash bench/run.sh [--repeat N] [--only small|big|line] [--lines 30,100,loopback]
+#   bash bench/run.sh [--repeat N] [--only small|big|line|scan|delta] [--lines 30,100,loopback]
 #                     [--line-repeat N] [--transfers N] [--keep]
 #   bash bench/run.sh --only line    # the emulated players' lines only
 #   bash bench/run.sh --only scan    # runs with nothing to do over 20,000 files / 10 GB and 3,333 small files
+#   bash bench/run.sh --only delta   # changed large archives against zsync (a few minutes)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 export BUILD_DIR=${BUILD_DIR:-$root/build}
@@ -18,7 +19,7 @@ if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
         -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
 # Only what the benchmark runs: the tests need not build for it.
-targets="selfrenew wininet_peer check_peer"
+targets="selfrenew wininet_peer check_peer scan_bench"
 grep -q '^selfrenew_skin' <(cmake --build "$BUILD_DIR" --target help | sed 's/^\.\.\. //') && targets="$targets selfrenew_skin"
 # The stand-in game hall: the scan section times the run up to its start.
 grep -q '^GameHollo' <(cmake --build "$BUILD_DIR" --target help | sed 's/^\.\.\. //') && targets="$targets GameHollo"

@@ -26,7 +26,7 @@ void BlockMatcher::BuildTable() {
     m_heads.assign(static_cast<size_t>(m_nMask) + 1, kNone);
     m_next.assign(nBlocks, kNone);
     uint32_t nFilterBits = 12;
-    while (nFilterBits < 28 && (static_cast<size_t>(1) << nFilterBits) < nBlocks * 32) ++nFilterBits;
+    while (nFilterBits < 28 && (static_cast<size_t>(1) << nFilterBits) < nBlocks * 64) ++nFilterBits;
     m_nFilterShift = 32 - nFilterBits;
     m_filter.assign((static_cast<size_t>(1) << nFilterBits) / 64, 0);
     // Backwards, so that each chain lists its blocks in file order.
@@ -60,6 +60,20 @@ bool BlockMatcher::TryMatch(uint32_t nWeak, const unsigned char* p, uint64_t nOl
     return bFound;
 }
 
+// The no-match path, where nearly all of an unrelated file's bytes go: the
+// checksum lives in registers here (a copy), and the loop does nothing but
+// roll and test the filter.
+size_t BlockMatcher::SlideToCandidate(const unsigned char* pBuf, size_t p, size_t nStop, RollingChecksum& sum) const {
+    RollingChecksum s = sum;
+    const size_t nBlock = m_index.nBlockSize;
+    while (p < nStop && !MayMatch(s.Value())) {
+        s.Roll(pBuf[p], pBuf[p + nBlock]);
+        ++p;
+    }
+    sum = s;
+    return p;
+}
+
 bool BlockMatcher::Scan(uint64_t nOldSize, const OldFileReader& read, const std::atomic<bool>* pCancel) {
     const size_t nBlock = m_index.nBlockSize;
     if (m_index.BlockCount() > 0 && nOldSize >= nBlock) {
@@ -88,13 +102,19 @@ bool BlockMatcher::Scan(uint64_t nOldSize, const OldFileReader& read, const std:
                 sum.Reset(pBuf + p, nBlock);
                 bFresh = false;
             }
+            // Positions before nStop have the byte after their window in the buffer.
+            const size_t nStop = nBufLen - nBlock;
+            p = SlideToCandidate(pBuf, p, nStop, sum);
             uint32_t nWeak = sum.Value();
             if (MayMatch(nWeak) && TryMatch(nWeak, pBuf + p, nBufStart + p)) {
                 p += nBlock;
                 bFresh = true;
                 continue;
             }
-            if (p + nBlock >= nBufLen) break;
+            if (p >= nStop) {
+                if (nBufStart + nBufLen >= nOldSize) break;
+                continue;  // refill first
+            }
             sum.Roll(pBuf[p], pBuf[p + nBlock]);
             ++p;
         }

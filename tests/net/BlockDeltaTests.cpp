@@ -35,6 +35,11 @@ TEST(BlockMatcher, FindsMovedBlocksAndLeavesOnlyTheChangedSpans) {
     const std::string base = SeededBytes(40000, 1);  // nine blocks of 4 KiB and a short last one
     std::string changed = base;
     changed.replace(10000, 100, SeededBytes(100, 2));
+    // Three of the scan's 4 MiB read windows, and 1,000 bytes inserted just
+    // before the first ends: the slide carries on across the refill.
+    const size_t kWindow = 4u << 20, kAt = kWindow - 100;
+    const std::string large = SeededBytes(3 * kWindow + 1234, 4);
+    const std::string inserted = large.substr(0, kAt) + SeededBytes(1000, 5) + large.substr(kAt);
     struct Case { const char* what; std::string strNew, strOld; std::vector<net::ByteRange> missing; } cases[] = {
         {"same bytes", base, base, {}},
         {"one changed block", changed, base, {{8192, 4096}}},
@@ -43,6 +48,7 @@ TEST(BlockMatcher, FindsMovedBlocksAndLeavesOnlyTheChangedSpans) {
         {"old has nothing alike", base, SeededBytes(40000, 3), {{0, 40000}}},
         {"old is empty", base, "", {{0, 40000}}},
         {"new is all zeros, old has one zero block", std::string(12288, '\0'), std::string(4096, '\0') + "end", {}},
+        {"old has bytes inserted across a read window", large, inserted, {{kWindow - 4096, 4096}}},
     };
     for (const Case& c : cases) EXPECT_EQ(MissingAfterScan(c.strNew, c.strOld), c.missing) << c.what;
 }
