@@ -1,8 +1,8 @@
-// Looking the listed entries up under the program's folder: one existence
-// call per entry (size and times with it) and one enumeration per folder for
-// the file indexes; a file whose metadata match the last run's row takes its
-// stored checksum, any other is read and checksummed. Entries are shared out
-// to one thread per core (at most four), so reads overlap.
+// Looking the listed entries up under the program's folder: one read of each
+// folder tells which entries exist, their sizes, times and file indexes; a
+// file whose metadata (confirmed on the file itself) match the last run's row
+// takes its stored checksum, any other is read and checksummed. Entries are
+// shared out to one thread per core (at most four), so reads overlap.
 #include <windows.h>
 
 #include <cstddef>
@@ -40,15 +40,15 @@ uint64_t NowFileTime() {
     return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
 }
 
-// The bytes of an open file: its CRC, or its SHA-256 when bSha. False when a
-// read fails, the run is called off, or the size differs from nSize (the file
-// changes under us).
+// The bytes of an open file: its CRC, or its SHA-256 when bSha, and how many
+// there were (nSize only sizes the reads). False when a read fails or the run
+// is called off.
 bool ReadDigest(HANDLE hFile, uint64_t nSize, bool bSha, std::vector<unsigned char>& buffer,
-                const std::atomic<bool>* pCancel, LocalFileRow& row) {
+                const std::atomic<bool>* pCancel, LocalFileRow& row, uint64_t& nTotal) {
     uint32_t nCrc = ChecksumStart();
     fw::Sha256 sha;
     if (bSha && !sha.IsValid()) return false;
-    uint64_t nTotal = 0;
+    nTotal = 0;
     // A small file needs a buffer of its own size only.
     size_t nPiece = nSize < kReadPiece ? static_cast<size_t>(nSize) + 1 : kReadPiece;
     if (buffer.size() < nPiece) buffer.resize(nPiece);
@@ -61,7 +61,6 @@ bool ReadDigest(HANDLE hFile, uint64_t nSize, bool bSha, std::vector<unsigned ch
         if (!bSha) nCrc = ChecksumUpdate(nCrc, buffer.data(), nRead);
         nTotal += nRead;
     }
-    if (nTotal != nSize) return false;
     if (bSha) {
         row.m_bHasSha = sha.Finish(row.m_sha256);
         return row.m_bHasSha;
@@ -84,13 +83,21 @@ uint32_t VolumeOf(const std::string& strFolder) {
     return folder.IsValid() && GetFileInformationByHandle(folder.Get(), &info) ? info.dwVolumeSerialNumber : 0;
 }
 
-// The file indexes of a folder's entries, read with one enumeration per folder
-// (opening each file for its index would cost more than the quick check saves).
-class FolderIndexes {
+// What one read of a folder says of an entry: enough to tell that it exists,
+// what it is, and (for a file) everything a state row holds but the volume.
+struct FolderEntry {
+    DWORD nAttributes = 0;
+    uint64_t nSize = 0, nWriteTime = 0, nCreateTime = 0, nFileIndex = 0;
+};
+
+// The entries of the folders the list names, each folder read once (by the
+// first thread that asks) with one enumeration: one call per folder instead
+// of one per file, and under some systems an open file's own metadata query
+// costs a volume lookup each.
+class FolderEntries {
 public:
-    // False when the folder can't be read or doesn't hold the name. Each
-    // folder is read once, by the first thread that asks; others read theirs.
-    bool IndexOf(const std::string& strFolder, const std::string& strName, uint64_t& nIndex) {
+    // False when the folder can't be read or doesn't hold the name.
+    bool Find(const std::string& strFolder, const std::string& strName, FolderEntry& entry) {
         std::shared_ptr<Folder> pFolder;
         {
             std::lock_guard<std::mutex> lock(m_lock);
@@ -98,26 +105,26 @@ public:
             if (!slot) slot = std::make_shared<Folder>();
             pFolder = slot;
         }
-        std::call_once(pFolder->once, [&] { pFolder->indexes = Enumerate(strFolder); });
-        auto found = pFolder->indexes.find(FoldCaseAZ(strName));
-        if (found == pFolder->indexes.end()) return false;
-        nIndex = found->second;
+        std::call_once(pFolder->once, [&] { pFolder->entries = Enumerate(strFolder); });
+        auto found = pFolder->entries.find(FoldCaseAZ(strName));
+        if (found == pFolder->entries.end()) return false;
+        entry = found->second;
         return true;
     }
 
 private:
-    using Indexes = std::unordered_map<std::string, uint64_t>;
+    using Entries = std::unordered_map<std::string, FolderEntry>;
     struct Folder {
         std::once_flag once;
-        Indexes indexes;
+        Entries entries;
     };
 
-    static Indexes Enumerate(const std::string& strFolder) {
-        Indexes indexes;
+    static Entries Enumerate(const std::string& strFolder) {
+        Entries entries;
         fw::UniqueHandle folder(CreateFileA(strFolder.c_str(), FILE_LIST_DIRECTORY,
                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        if (!folder.IsValid()) return indexes;
+        if (!folder.IsValid()) return entries;
         std::vector<unsigned char> buffer(64 * 1024);
         while (ReadEntries(folder.Get(), buffer)) {
             // DWORD-aligned records, each pointing to the next.
@@ -127,15 +134,13 @@ private:
                 BOOL bLossy = FALSE;
                 int n = WideCharToMultiByte(CP_ACP, 0, p->FileName, static_cast<int>(p->FileNameLength / 2), szName,
                                             sizeof szName, nullptr, &bLossy);
-                // A name the code page can't spell is no listed name: it gets no index.
-                if (n > 0 && !bLossy)
-                    indexes[FoldCaseAZ(std::string(szName, static_cast<size_t>(n)))] =
-                        static_cast<uint64_t>(p->FileId.QuadPart);
+                // A name the code page can't spell is no listed name.
+                if (n > 0 && !bLossy) entries[FoldCaseAZ(std::string(szName, static_cast<size_t>(n)))] = EntryOf(*p);
                 if (p->NextEntryOffset == 0) break;
                 nAt += p->NextEntryOffset;
             }
         }
-        return indexes;
+        return entries;
     }
 
     // The next records of a folder with their file ids, through the system's
@@ -151,6 +156,15 @@ private:
         LARGE_INTEGER FileId;
         WCHAR FileName[1];
     };
+    static FolderEntry EntryOf(const IdFullDirInfo& info) {
+        FolderEntry entry;
+        entry.nAttributes = info.FileAttributes;
+        entry.nSize = static_cast<uint64_t>(info.EndOfFile.QuadPart);
+        entry.nWriteTime = static_cast<uint64_t>(info.LastWriteTime.QuadPart);
+        entry.nCreateTime = static_cast<uint64_t>(info.CreationTime.QuadPart);
+        entry.nFileIndex = static_cast<uint64_t>(info.FileId.QuadPart);
+        return entry;
+    }
     static bool ReadEntries(HANDLE hFolder, std::vector<unsigned char>& buffer) {
         // The system's layout, in the 32-bit and the 64-bit program alike.
         static_assert(offsetof(IdFullDirInfo, FileId) == 72 && offsetof(IdFullDirInfo, FileName) == 80,
@@ -164,7 +178,7 @@ private:
         static const QueryDirectory query = reinterpret_cast<QueryDirectory>(
             reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryDirectoryFile")));
         const int kFileIdFullDirectoryInformation = 38;
-        // Without it no file has an index: each is read, as without a state.
+        // Without it every entry is looked up on its own, as a name not found.
         if (!query) return false;
         IoStatus io = {};
         return query(hFolder, nullptr, nullptr, nullptr, &io, buffer.data(), static_cast<ULONG>(buffer.size()),
@@ -173,6 +187,18 @@ private:
     std::mutex m_lock;  // guards the map only
     std::unordered_map<std::string, std::shared_ptr<Folder>> m_folders;
 };
+
+// The file's own attributes, sizes and times (not its index): for a name the
+// folder's read didn't hold (another spelling), and to confirm a quick check.
+bool AttributesOf(const std::string& strPath, FolderEntry& entry) {
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!GetFileAttributesExA(strPath.c_str(), GetFileExInfoStandard, &data)) return false;
+    entry.nAttributes = data.dwFileAttributes;
+    entry.nSize = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    entry.nWriteTime = FileTimeOf(data.ftLastWriteTime);
+    entry.nCreateTime = FileTimeOf(data.ftCreationTime);
+    return true;
+}
 
 class EntryScanner {
 public:
@@ -186,21 +212,25 @@ public:
         if (r.m_strDir != "\\") strFolder += '\\';
         const std::string strPath = strFolder + r.m_strName;
         const bool bFile = NameHasDot(r.m_strName);
-        // The one existence call: kind, size and times together.
-        WIN32_FILE_ATTRIBUTE_DATA data = {};
-        if (!GetFileAttributesExA(strPath.c_str(), GetFileExInfoStandard, &data)) return;
+        FolderEntry found;
+        const bool bIndexed = m_folders.Find(strFolder, r.m_strName, found);
+        if (!bIndexed && !AttributesOf(strPath, found)) return;
         item = {true, bFile ? CHECKSUM_UNREADABLE : 0};
         // Folders, and files without a dot, are never compared.
-        if (!bFile || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+        if (!bFile || (found.nAttributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+        bool bKeep = m_context.pState && bIndexed;
+        const std::string strKey = bKeep ? LocalStateKey(r.m_strDir, r.m_strName) : std::string();
+        const LocalFileRow* pKnown = bKeep ? m_context.pState->Find(strKey) : nullptr;
+        // A folder's record of a file may lag behind the file itself on some
+        // systems: what a quick check trusts comes from the file.
+        if (pKnown && !AttributesOf(strPath, found)) return;
         LocalFileRow row;
-        row.m_nSize = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-        row.m_nWriteTime = FileTimeOf(data.ftLastWriteTime);
-        row.m_nCreateTime = FileTimeOf(data.ftCreationTime);
+        row.m_nSize = found.nSize;
+        row.m_nWriteTime = found.nWriteTime;
+        row.m_nCreateTime = found.nCreateTime;
         row.m_nVolume = m_nVolume;
-        const bool bIndexed = m_context.pState && m_indexes.IndexOf(strFolder, r.m_strName, row.m_nFileIndex);
+        row.m_nFileIndex = found.nFileIndex;
         const ManifestFile* pSigned = m_context.signedFile ? m_context.signedFile(r) : nullptr;
-        const std::string strKey = bIndexed ? LocalStateKey(r.m_strDir, r.m_strName) : std::string();
-        const LocalFileRow* pKnown = bIndexed ? m_context.pState->Find(strKey) : nullptr;
         const bool bKnown =
             pKnown && pKnown->SameFileAs(row) && (pSigned ? pKnown->m_bHasSha : pKnown->m_bHasCrc);
         if (bKnown) {
@@ -210,12 +240,19 @@ public:
             fw::UniqueHandle file(CreateFileA(strPath.c_str(), GENERIC_READ,
                                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+            uint64_t nRead = 0;
             if (!file.IsValid() ||
-                !ReadDigest(file.Get(), row.m_nSize, pSigned != nullptr, buffer, m_context.pCancel, row))
+                !ReadDigest(file.Get(), row.m_nSize, pSigned != nullptr, buffer, m_context.pCancel, row, nRead))
                 return;
+            // Another size than the metadata said: the file changes under us,
+            // or its folder's record lags. The bytes count; the row would lie.
+            if (nRead != row.m_nSize) {
+                row.m_nSize = nRead;
+                bKeep = false;
+            }
         }
         item.nCrc = Verdict(r, row, pSigned);
-        if (bIndexed && (bKnown || row.m_nWriteTime + kRecentWrite <= m_nStart)) m_context.pState->Keep(strKey, row);
+        if (bKeep && (bKnown || row.m_nWriteTime + kRecentWrite <= m_nStart)) m_context.pState->Keep(strKey, row);
     }
 
 private:
@@ -232,7 +269,7 @@ private:
     const ScanContext& m_context;
     const uint64_t m_nStart;
     const uint32_t m_nVolume;
-    FolderIndexes m_indexes;
+    FolderEntries m_folders;
 };
 
 int ScanThreads(const ScanContext& context, size_t nEntries) {
