@@ -80,7 +80,13 @@ void TransferPool::Work(int nSlot) {
             if (it == m_jobs.end()) return;
             item = std::move(*it);
             m_jobs.erase(it);
-            if (!item.strKey.empty()) m_running.insert(item.strKey);
+            // Out of memory for the key's note: the job runs unkeyed rather
+            // than the exception ending the thread with the busy count up.
+            try {
+                if (!item.strKey.empty()) m_running.insert(item.strKey);
+            } catch (...) {
+                item.strKey.clear();
+            }
         }
         // Nothing may leave a thread: a job that throws has simply ended.
         try {
