@@ -8,14 +8,9 @@
 #include <new>
 
 #include "framework/Handles.h"
+#include "framework/WholeFile.h"
 
 namespace {
-
-void DebugError(const char* pszCall, DWORD dwError) {
-    char szText[96];
-    wsprintfA(szText, "LocalState: %s failed, error %lu", pszCall, dwError);
-    OutputDebugStringA(szText);
-}
 
 uint64_t FileTimeOf(const FILETIME& ft) {
     return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
@@ -34,22 +29,6 @@ bool ReadCapped(const std::string& strPath, std::string& strBytes) {
     return strBytes.empty() ||
            (ReadFile(file.Get(), &strBytes[0], static_cast<DWORD>(strBytes.size()), &nRead, nullptr) &&
             nRead == strBytes.size());
-}
-
-bool WriteFlushed(const std::string& strPath, const std::string& strBytes) {
-    fw::UniqueHandle file(CreateFileA(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.IsValid()) {
-        DebugError("CreateFileA", GetLastError());
-        return false;
-    }
-    DWORD nWritten = 0;
-    if (!WriteFile(file.Get(), strBytes.data(), static_cast<DWORD>(strBytes.size()), &nWritten, nullptr) ||
-        nWritten != strBytes.size() || !FlushFileBuffers(file.Get())) {
-        DebugError("WriteFile", GetLastError());
-        return false;
-    }
-    return true;
 }
 
 }  // namespace
@@ -133,15 +112,5 @@ bool LocalState::Save(bool bRunFailed) {
     CreateDirectoryA((m_strProgramDir + "UpdateINI\\" + m_strProduct).c_str(), nullptr);
     // A hard stop leaves this file or the old one in place, never a torn one;
     // a leftover temporary file is never read.
-    std::string strTemp = m_strPath + ".new";
-    if (!WriteFlushed(strTemp, strBytes)) {
-        DeleteFileA(strTemp.c_str());
-        return false;
-    }
-    if (!MoveFileExA(strTemp.c_str(), m_strPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DebugError("MoveFileExA", GetLastError());
-        DeleteFileA(strTemp.c_str());
-        return false;
-    }
-    return true;
+    return fw::ReplaceFileWhole(m_strPath, strBytes, "LocalState");
 }

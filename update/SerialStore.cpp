@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "framework/Handles.h"
+#include "framework/WholeFile.h"
 
 namespace {
 
@@ -24,22 +24,6 @@ bool MakeFolder(const std::string& strPath) {
     if (CreateDirectoryA(strPath.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) return true;
     DebugError("CreateDirectoryA", GetLastError());
     return false;
-}
-
-bool WriteWhole(const std::string& strPath, const std::string& strText) {
-    fw::UniqueHandle file(CreateFileA(strPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.IsValid()) {
-        DebugError("CreateFileA", GetLastError());
-        return false;
-    }
-    DWORD nWritten = 0;
-    if (!WriteFile(file.Get(), strText.data(), static_cast<DWORD>(strText.size()), &nWritten, nullptr) ||
-        nWritten != strText.size() || !FlushFileBuffers(file.Get())) {
-        DebugError("WriteFile", GetLastError());
-        return false;
-    }
-    return true;
 }
 
 }  // namespace
@@ -64,17 +48,7 @@ uint64_t ReadAcceptedSerial(const std::string& strProgramDir, const std::string&
 bool WriteAcceptedSerial(const std::string& strProgramDir, const std::string& strProduct, uint64_t nSerial) {
     if (!MakeFolder(strProgramDir + "UpdateINI") || !MakeFolder(ProductDir(strProgramDir, strProduct))) return false;
     std::string strPath = AcceptedSerialPath(strProgramDir, strProduct);
-    std::string strTemp = strPath + ".new";
-    if (!WriteWhole(strTemp, std::to_string(nSerial) + "\n")) {
-        DeleteFileA(strTemp.c_str());
-        return false;
-    }
-    if (!MoveFileExA(strTemp.c_str(), strPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DebugError("MoveFileExA", GetLastError());
-        DeleteFileA(strTemp.c_str());
-        return false;
-    }
-    return true;
+    return fw::ReplaceFileWhole(strPath, std::to_string(nSerial) + "\n", "SerialStore");
 }
 
 uint64_t UtcSecondsNow() {
