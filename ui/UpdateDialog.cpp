@@ -100,7 +100,7 @@ bool UpdateDialog::OnMessage(UINT nMsg, WPARAM wParam, LPARAM lParam, INT_PTR* p
         return true;
     case WM_COMMAND:
         // Closing: the run is called off at once, so that it ends while the
-        // window goes away (which alone takes Wine about two seconds).
+        // window goes away.
         if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) g_updateSession.CancelRun();
         return false;
     case WM_DESTROY:
