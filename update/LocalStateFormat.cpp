@@ -96,11 +96,7 @@ bool LocalFileRow::operator==(const LocalFileRow& o) const {
 }
 
 std::string LocalStateKey(const std::string& strDir, const std::string& strName) {
-    std::string strPath = (strDir == "/" || strDir == "\\") ? strName : strDir + "\\" + strName;
-    // "/" is never a trail byte of a double-byte character, so this is safe byte by byte.
-    for (char& c : strPath)
-        if (c == '/') c = '\\';
-    return FoldCaseAZ(strPath);
+    return LocalPathKey((strDir == "/" || strDir == "\\") ? strName : strDir + "\\" + strName);
 }
 
 std::string FormatLocalState(const LocalRows& rows, bool bLastRunFailed) {

@@ -326,7 +326,7 @@ void UpdateSession::FetchEntry(int nSlot, const FileEntry& entry, bool bRepeat) 
     if (EqualsNoCaseAZ(entry.m_strName, "selfrenew.exe")) g_bSelfUpdated = 1;
     // What was just written is known: the next run need not read it.
     const ManifestFile* pSigned = m_guard.SignedFile(entry);
-    m_localState.KeepInstalled(LocalPathOf(entry), LocalStateKey(entry.m_strDir, entry.m_strName), entry.m_nCrc,
+    m_localState.KeepInstalled(strLocal, LocalStateKey(entry.m_strDir, entry.m_strName), entry.m_nCrc,
                                pSigned ? pSigned->m_sha256 : nullptr);
     ProgressStep();
 }
