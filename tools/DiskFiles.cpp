@@ -59,6 +59,17 @@ DiskKind DiskKindOf(const std::string& strPath) {
     return nAttr == INVALID_FILE_ATTRIBUTES ? DiskKind::Missing : KindOfAttributes(nAttr);
 }
 
+DiskKind DiskKindBehind(const std::string& strPath) {
+    // Opening follows links; the handle's attributes are the target's.
+    HANDLE h = CreateFileA(strPath.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return DiskKind::Missing;
+    BY_HANDLE_FILE_INFORMATION info = {};
+    bool bKnown = GetFileInformationByHandle(h, &info) != 0;
+    CloseHandle(h);
+    return bKnown ? KindOfAttributes(info.dwFileAttributes & ~FILE_ATTRIBUTE_REPARSE_POINT) : DiskKind::Missing;
+}
+
 bool DiskListFolder(const std::string& strPath, std::vector<DiskItem>& items) {
     WIN32_FIND_DATAA data;
     HANDLE hFind = FindFirstFileA(DiskJoin(strPath, "*").c_str(), &data);
@@ -136,6 +147,11 @@ char DiskSeparator() { return '/'; }
 DiskKind DiskKindOf(const std::string& strPath) {
     struct stat st;
     return lstat(strPath.c_str(), &st) != 0 ? DiskKind::Missing : KindOfMode(st.st_mode);
+}
+
+DiskKind DiskKindBehind(const std::string& strPath) {
+    struct stat st;
+    return stat(strPath.c_str(), &st) != 0 ? DiskKind::Missing : KindOfMode(st.st_mode);
 }
 
 bool DiskListFolder(const std::string& strPath, std::vector<DiskItem>& items) {

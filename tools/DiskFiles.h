@@ -18,6 +18,8 @@ char DiskSeparator();
 std::string DiskJoin(const std::string& strFolder, const std::string& strName);
 // What a path is, without following a final symbolic link.
 DiskKind DiskKindOf(const std::string& strPath);
+// What a path is once every link on it is followed (Missing for a dangling one).
+DiskKind DiskKindBehind(const std::string& strPath);
 // The items of a folder ("." and ".." left out), sorted by bytes.
 bool DiskListFolder(const std::string& strPath, std::vector<DiskItem>& items);
 // Creates a folder; true also when it already exists as one.

@@ -141,7 +141,10 @@ std::string DiskPathOf(const std::string& strRoot, const std::string& strRel) {
 }
 
 bool ScanRelease(const std::string& strRoot, const ScanOptions& options, ReleaseScan& scan, std::string& strError) {
+    // The folder named on the command line may be a link (operators point
+    // one at the current build); links inside the release never are followed.
     DiskKind nKind = DiskKindOf(strRoot);
+    if (nKind == DiskKind::Link) nKind = DiskKindBehind(strRoot);
     if (nKind == DiskKind::Missing) {
         strError = "the release folder " + strRoot + " doesn't exist";
         return false;

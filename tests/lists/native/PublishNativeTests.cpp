@@ -76,6 +76,25 @@ TEST_F(PublishCli, MissingOrEmptyReleaseFails) {
     EXPECT_NE(std::string::npos, empty.m_strOutput.find("is empty")) << empty.m_strOutput;
 }
 
+// Operators point a link at the current build: the folder named on the
+// command line is followed (links inside it still are not).
+TEST_F(PublishCli, FollowsALinkGivenAsTheReleaseFolder) {
+    Put(m_strRel + "/a.dll", "x");
+    struct Case { const char* what; std::string target; int nStatus; const char* pszSays; } cases[] = {
+        {"a link to the release folder", m_strRel, 0, "is live at"},
+        {"a link to nothing", m_strTmp + "/nothing", 1, "doesn't exist"},
+        {"a link to a file", m_strRel + "/a.dll", 1, "is not a folder"},
+    };
+    for (const Case& c : cases) {
+        std::string strLink = m_strTmp + "/rel_link" + std::to_string(&c - cases);
+        ASSERT_EQ(0, symlink(c.target.c_str(), strLink.c_str()));
+        RunResult result = RunPublish(strLink + " " + m_strTmp + "/site" + std::to_string(&c - cases) + " Hollo");
+        EXPECT_EQ(c.nStatus, result.m_nStatus) << c.what << "\n" << result.m_strOutput;
+        EXPECT_NE(std::string::npos, result.m_strOutput.find(c.pszSays)) << c.what << "\n" << result.m_strOutput;
+    }
+    EXPECT_EQ("/:a.dll:-1591671055\r\nend\r\n", Slurp(m_strTmp + "/site0/kroupdate/Hollo/filelist.list"));
+}
+
 TEST_F(PublishCli, RefusesEachUnfitPathOrLeavesItOut) {
     Put(m_strRel + "/a.dll", "123456789");
     Put(m_strRel + "/README", "x");
