@@ -12,6 +12,10 @@ namespace {
 const size_t kMaxLine = 4096;
 // Lines before the first delimiter that a server may send (a preamble).
 const int kMaxPreambleLines = 8;
+// All the lines that lead to one part's body (the line break, the delimiter,
+// the part's headers): a few short lines; a server that sends more is
+// holding the transfer, not serving it.
+const size_t kMaxPartHeadBytes = 8192;
 
 char LowerAZ(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -72,8 +76,9 @@ MultipartReader::Status MultipartReader::ReadLine(std::string& strLine) {
             size_t nLen = nEnd - m_nPos;
             if (nLen > 0 && m_buffer[nEnd - 1] == '\r') --nLen;
             strLine.assign(m_buffer, m_nPos, nLen);
+            m_nHeadBytes += nEnd + 1 - m_nPos;
             m_nPos = nEnd + 1;
-            return kOk;
+            return m_nHeadBytes > kMaxPartHeadBytes ? kMalformed : kOk;
         }
         if (m_buffer.size() - m_nPos > kMaxLine) return kMalformed;
         Status status = Fill();
@@ -83,6 +88,7 @@ MultipartReader::Status MultipartReader::ReadLine(std::string& strLine) {
 
 MultipartReader::Status MultipartReader::NextPart(uint64_t* pnFirst, uint64_t* pnLast, uint64_t* pnTotal) {
     if (m_nBodyLeft > 0) return kMalformed;  // the last part wasn't read
+    m_nHeadBytes = 0;
     std::string strLine;
     // The line break that ends a part's body, or a preamble, comes before the delimiter.
     for (int nSkipped = 0;; ++nSkipped) {

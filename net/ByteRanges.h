@@ -26,7 +26,7 @@ public:
     enum Status {
         kOk,
         kEnd,          // the closing delimiter was read
-        kMalformed,    // not the format, or a line longer than any header
+        kMalformed,    // not the format, or a line or a part's head longer than any of ours
         kSourceFailed  // the source failed or ended early
     };
     // Reads up to nMax bytes into p: false when it fails; *pnGot = 0 at the end.
@@ -49,6 +49,7 @@ private:
     std::string m_buffer;        // bytes read but not yet taken
     size_t m_nPos = 0;
     uint64_t m_nBodyLeft = 0;    // of the current part
+    size_t m_nHeadBytes = 0;     // read by the current NextPart
     bool m_bFirst = true;
 };
 
