@@ -28,15 +28,28 @@ constexpr DWORD kRequestFlags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEE
 // How much the next read asks for. A synchronous read waits until its whole
 // buffer is full, which on a slow line would hold back progress and a cancel
 // for a long time; asking for what has arrived, or for what the rate so far
-// brings within one read slice, keeps both going.
-DWORD ReadSizeFor(HINTERNET hRequest, uint64_t nReceived, DWORD dwBodyStart) {
+// brings within one read slice, keeps both going. False when the question
+// itself waited out the stall limit: the read after it would wait as long
+// again, and the limit counts from the last byte, not per call.
+bool ReadSizeFor(HINTERNET hRequest, uint64_t nReceived, DWORD dwBodyStart, DWORD dwLastByte, DWORD nStallLimitMs,
+                 DWORD* pnAsk) {
     DWORD nElapsedMs = timeGetTime() - dwBodyStart;
+    *pnAsk = kReadBufferSize;
     // A line that fills the whole buffer within one read slice needs no
     // question first: each question costs a call of its own.
-    if (net::NextReadSize(1, nReceived, nElapsedMs, kReadBufferSize) >= kReadBufferSize) return kReadBufferSize;
+    if (net::NextReadSize(1, nReceived, nElapsedMs, kReadBufferSize) >= kReadBufferSize) return true;
     DWORD nAvailable = 0;
-    if (!InternetQueryDataAvailable(hRequest, &nAvailable, 0, 0)) nAvailable = 0;
-    return net::NextReadSize(nAvailable, nReceived, nElapsedMs, kReadBufferSize);
+    if (!InternetQueryDataAvailable(hRequest, &nAvailable, 0, 0)) {
+        DWORD dwError = GetLastError();
+        // The platform's timer may end a little early: a tenth of slack.
+        if (timeGetTime() - dwLastByte >= nStallLimitMs - nStallLimitMs / 10) {
+            DebugFetchError("InternetQueryDataAvailable", dwError);
+            return false;
+        }
+        nAvailable = 0;
+    }
+    *pnAsk = net::NextReadSize(nAvailable, nReceived, nElapsedMs, kReadBufferSize);
+    return true;
 }
 
 bool IsRedirect(int nStatus) {
@@ -189,6 +202,7 @@ FetchResult HttpFetcher::SendFollowingRedirects(std::string strPath, const std::
             DebugFetchError("HttpSendRequestA", GetLastError());
             return FETCH_FAILED;
         }
+        m_dwLastByte = timeGetTime();
         int nStatus = net::QueryStatus(hRequest);
         if (!IsRedirect(nStatus)) {
             *phRequest = hRequest;
@@ -309,11 +323,14 @@ FetchResult HttpFetcher::ReceiveBody(HINTERNET hRequest, net::PartFile& part, co
 FetchResult HttpFetcher::ReadPiece(HINTERNET hRequest, char* pBuffer, DWORD nMax, DWORD* pnRead) {
     *pnRead = 0;
     if (m_request.IsAborted()) return FETCH_CANCELLED;
-    DWORD nAsk = ReadSizeFor(hRequest, m_nReceived, m_dwBodyStart);
+    DWORD nAsk = 0;
+    if (!ReadSizeFor(hRequest, m_nReceived, m_dwBodyStart, m_dwLastByte, m_nStallLimitMs, &nAsk))
+        return m_request.IsAborted() ? FETCH_CANCELLED : FETCH_FAILED;
     if (!InternetReadFile(hRequest, pBuffer, nAsk < nMax ? nAsk : nMax, pnRead)) {
         DebugFetchError("InternetReadFile", GetLastError());
         return m_request.IsAborted() ? FETCH_CANCELLED : FETCH_FAILED;
     }
+    if (*pnRead > 0) m_dwLastByte = timeGetTime();
     return FETCH_DONE;
 }
 
