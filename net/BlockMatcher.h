@@ -28,13 +28,20 @@ using OldFileReader = std::function<bool(uint64_t nOffset, void* p, size_t nSize
 
 class BlockMatcher {
 public:
+    // The most a scan reads the old file in at once.
+    static constexpr size_t kScanBufferBytes = 4 * 1024 * 1024;
+
     explicit BlockMatcher(const BlockIndex& index);
     BlockMatcher(const BlockMatcher&) = delete;
     BlockMatcher& operator=(const BlockMatcher&) = delete;
 
-    // Scans an old file of nOldSize bytes. False when a read fails or pCancel
-    // is set on the way; what was found until then stays.
+    // Scans an old file of nOldSize bytes. False when a read fails, pCancel
+    // is set on the way or the scan's work passes its budget (GaveUp); what
+    // was found until then stays.
     bool Scan(uint64_t nOldSize, const OldFileReader& read, const std::atomic<bool>* pCancel = nullptr);
+    // The scan stopped because the data made it too costly: a few times the
+    // old file's size in hashing and table steps, whatever the data.
+    bool GaveUp() const { return m_nWork > m_nWorkLimit; }
 
     // Where block i of the new file starts in the old one, or BLOCK_MISSING.
     uint64_t OldOffset(size_t i) const { return m_oldOffsets[i]; }
@@ -45,9 +52,13 @@ public:
 
 private:
     void BuildTable();
+    void AddToTable(uint32_t i);
+    // A window the filter let through: true when some block is found there.
+    bool TryWindow(uint32_t nWeak, const unsigned char* p, uint64_t nOldOffset);
     // Marks every block of the weak checksum nWeak whose strong hash the old
     // bytes at p give as found at nOldOffset; true when one was.
     bool TryMatch(uint32_t nWeak, const unsigned char* p, uint64_t nOldOffset);
+    void MarkFound(uint32_t nFirst, uint64_t nOldOffset);
     size_t SlideToCandidate(const unsigned char* pBuf, size_t p, size_t nStop, RollingChecksum& sum) const;
     void MatchTail(uint64_t nOldSize, const OldFileReader& read);
 
@@ -60,9 +71,13 @@ private:
     }
 
     // Open hash of the full-size blocks by weak checksum: heads per bucket,
-    // then a chain through m_next (kNone ends it).
+    // then a chain through m_next (kNone ends it). Equal blocks (runs of
+    // zeros, padding) stand in it once, the others hang off the first
+    // through m_same; and a weak checksum keeps a few distinct blocks only,
+    // so no position of the old file tries more than that many hashes.
     std::vector<uint32_t> m_heads;
     std::vector<uint32_t> m_next;
+    std::vector<uint32_t> m_same;
     uint32_t m_nMask = 0;
     // One bit per weak-checksum hash, 64 bits a block: small enough to stay
     // in the cache (256 KB for a 1 GiB file), so the byte-by-byte slide over
@@ -71,6 +86,15 @@ private:
     // those cost more than the larger filter's cache misses.
     std::vector<uint64_t> m_filter;
     uint32_t m_nFilterShift = 32;
+    // The scan's cost so far (bytes hashed or compared, table steps) and its budget.
+    uint64_t m_nWork = 0;
+    uint64_t m_nWorkLimit = UINT64_MAX;
+    // The last window that matched nothing, when all its bytes were one
+    // value: [m_nRunStart, m_nRunEnd) of the old file holds only m_cRun, and
+    // any window inside it fails the same way without a hash.
+    bool m_bRun = false;
+    unsigned char m_cRun = 0;
+    uint64_t m_nRunStart = 0, m_nRunEnd = 0;
 };
 
 }  // namespace net
