@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+#include "net/TransferMath.h"
+
 #define XXH_INLINE_ALL
 #include <xxhash.h>
 
@@ -55,7 +57,8 @@ uint32_t BlockSizeFor(uint64_t nFileSize) {
 }
 
 uint64_t BlockCountFor(uint64_t nFileSize, uint32_t nBlockSize) {
-    return nBlockSize == 0 ? 0 : (nFileSize + nBlockSize - 1) / nBlockSize;
+    // Not (size + block - 1) / block: near 2^64 that wraps to a handful of blocks.
+    return nBlockSize == 0 ? 0 : nFileSize / nBlockSize + (nFileSize % nBlockSize != 0 ? 1 : 0);
 }
 
 uint64_t BlockIndexBytesFor(uint64_t nFileSize) {
@@ -152,6 +155,10 @@ bool ParseBlockIndex(const void* pText, size_t nSize, BlockIndex& index, std::st
     }
     if (!IsPowerOfTwo(parsed.nBlockSize) || parsed.nBlockSize < BLOCK_SIZE_MIN || parsed.nBlockSize > BLOCK_SIZE_MAX) {
         strWhy = "a block size out of range";
+        return false;
+    }
+    if (parsed.nFileSize > kMaxFileBytes) {
+        strWhy = "a file size past any disk";
         return false;
     }
     uint64_t nBlocks = BlockCountFor(parsed.nFileSize, parsed.nBlockSize);

@@ -5,6 +5,7 @@
 
 #include <new>
 
+#include "net/DeltaMemory.h"
 #include "net/RequestInfo.h"
 #include "net/TransferMath.h"
 
@@ -55,9 +56,19 @@ FetchResult DeltaTransfer::FetchIndex(const std::string& strPath, BodyCheck* pIn
     FetchResult result = m_fetcher.SendFollowingRedirects(strPath, std::string(), &hRequest, &nStatus);
     if (result != FETCH_DONE) return result;
     uint64_t nLength = 0;
-    if (nStatus != 200 || !QueryContentLength(hRequest, &nLength) || nLength > BLOCK_INDEX_MAX_BYTES ||
-        (pIndexCheck && !pIndexCheck->AcceptsLength(nLength))) {
-        OutputDebugStringA("GetFile: no usable block index");
+    if (nStatus != 200 || !QueryContentLength(hRequest, &nLength)) {
+        OutputDebugStringA("GetFile: no block index");
+        return FETCH_NOT_FOUND;
+    }
+    if (nLength > BLOCK_INDEX_MAX_BYTES || (pIndexCheck && !pIndexCheck->AcceptsLength(nLength))) {
+        OutputDebugStringA("GetFile: a block index of a size no index of ours has");
+        m_fetcher.m_bDeltaHopeless = true;
+        return FETCH_NOT_FOUND;
+    }
+    // Beyond what the process's deltas may hold: the whole file, at once.
+    if (!m_memory.Take(DeltaMemoryFor(nLength), false, m_fetcher.m_request.AbortFlag())) {
+        OutputDebugStringA("GetFile: no room in the delta memory for this block index");
+        m_fetcher.m_bDeltaHopeless = true;
         return FETCH_NOT_FOUND;
     }
     std::string strText(static_cast<size_t>(nLength), '\0');
@@ -72,6 +83,13 @@ FetchResult DeltaTransfer::FetchIndex(const std::string& strPath, BodyCheck* pIn
         m_fetcher.CountMoved(nRead, 0, 1);
     }
     m_fetcher.m_request.Close();
+    // From here on a refusal is the index's own fault, not the server's.
+    result = AcceptIndex(strText, pIndexCheck);
+    m_fetcher.m_bDeltaHopeless = result != FETCH_DONE;
+    return result;
+}
+
+FetchResult DeltaTransfer::AcceptIndex(const std::string& strText, BodyCheck* pIndexCheck) {
     if (pIndexCheck) {
         pIndexCheck->Begin();
         pIndexCheck->Update(strText.data(), strText.size());
@@ -82,8 +100,23 @@ FetchResult DeltaTransfer::FetchIndex(const std::string& strPath, BodyCheck* pIn
         OutputDebugStringA(("GetFile: block index refused: " + strWhy).c_str());
         return FETCH_REJECTED;
     }
-    if (m_pCheck && !m_pCheck->AcceptsLength(m_index.nFileSize)) return FETCH_REJECTED;
-    m_fetcher.m_nFileSize = m_index.nFileSize;
+    return CheckIndexSize();
+}
+
+// The publisher sizes blocks by the file's size, so any other block size is
+// no index of ours, and one whose file would not fit the disk is taken for a
+// damaged one: the whole file's own answer then says whether the disk is full.
+FetchResult DeltaTransfer::CheckIndexSize() {
+    const uint64_t nSize = m_index.nFileSize;
+    if (m_index.nBlockSize != BlockSizeFor(nSize) || (m_pCheck && !m_pCheck->AcceptsLength(nSize))) {
+        OutputDebugStringA("GetFile: a block index for another size of the file");
+        return FETCH_REJECTED;
+    }
+    if (!PartFile::HasRoomFor(m_fetcher.m_strLocalPath, nSize)) {
+        OutputDebugStringA("GetFile: a block index for a file larger than the free space");
+        return FETCH_REJECTED;
+    }
+    m_fetcher.m_nFileSize = nSize;
     return FETCH_DONE;
 }
 
@@ -109,8 +142,16 @@ FetchResult DeltaTransfer::ScanOldFile() {
     if (!m_old.IsValid() || !GetFileSizeEx(m_old.Get(), &size)) return FETCH_NOT_FOUND;
     m_pMatcher.reset(new BlockMatcher(m_index));
     auto read = [this](uint64_t nOffset, void* p, size_t nSize) { return ReadOld(nOffset, p, nSize); };
-    if (m_pMatcher->Scan(static_cast<uint64_t>(size.QuadPart), read, &m_fetcher.m_request.AbortFlag()))
-        return FETCH_DONE;
+    // The scan's read window only for the scan: a transfer waits for it while others scan.
+    if (!m_memory.Take(BlockMatcher::kScanBufferBytes, true, m_fetcher.m_request.AbortFlag()))
+        return m_fetcher.m_request.IsAborted() ? FETCH_CANCELLED : FETCH_NOT_FOUND;
+    bool bScanned = m_pMatcher->Scan(static_cast<uint64_t>(size.QuadPart), read, &m_fetcher.m_request.AbortFlag());
+    m_memory.Release(BlockMatcher::kScanBufferBytes);
+    if (bScanned) return FETCH_DONE;
+    if (m_pMatcher->GaveUp()) {
+        OutputDebugStringA("GetFile: the installed copy costs too much to scan; fetching the whole file");
+        m_fetcher.m_bDeltaHopeless = true;
+    }
     return m_fetcher.m_request.IsAborted() ? FETCH_CANCELLED : FETCH_NOT_FOUND;
 }
 
@@ -121,7 +162,8 @@ FetchResult DeltaTransfer::StartPart() {
     uint64_t nHave = m_part.Resumable(&m_strValidator);
     size_t nFrom = static_cast<size_t>((nHave < nSize ? nHave : nSize) / m_index.nBlockSize);
     m_nPos = m_index.BlockOffset(nFrom);
-    if (!m_room.Take(m_fetcher.m_strLocalPath, nSize - m_nPos)) return FETCH_DISK_FULL;
+    // The index's size is not the server's word: the whole file's answer decides whether the disk is full.
+    if (!m_room.Take(m_fetcher.m_strLocalPath, nSize - m_nPos)) return FETCH_REJECTED;
     if (m_nPos == 0) m_strValidator.clear();
     if (!(m_nPos > 0 ? m_part.Append(m_nPos) : m_part.Create())) return FETCH_FAILED;
     if (m_pCheck) {
@@ -297,6 +339,7 @@ FetchResult HttpFetcher::FetchDelta(char* pszRequestPath, char* pszIndexPath, co
                                     BodyCheck* pCheck, BodyCheck* pIndexCheck) {
     ToSlashes(pszIndexPath);
     BeginTransfer(pszRequestPath, pszLocalPath);
+    m_bDeltaHopeless = false;
     FetchResult result = FETCH_REJECTED;
     // Out of memory for the index or the scan: the whole file still comes.
     try {

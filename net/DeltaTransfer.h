@@ -12,6 +12,7 @@
 #include "net/BlockIndex.h"
 #include "net/BlockMatcher.h"
 #include "net/ByteRanges.h"
+#include "net/DeltaMemory.h"
 #include "net/HttpFetcher.h"
 
 namespace net {
@@ -26,6 +27,8 @@ public:
 
 private:
     FetchResult FetchIndex(const std::string& strPath, BodyCheck* pIndexCheck);
+    FetchResult AcceptIndex(const std::string& strText, BodyCheck* pIndexCheck);
+    FetchResult CheckIndexSize();
     FetchResult ScanOldFile();
     FetchResult StartPart();
     FetchResult Rebuild();
@@ -42,6 +45,7 @@ private:
     FetchResult ReadFailure() const;
 
     HttpFetcher& m_fetcher;
+    DeltaMemoryShare m_memory;  // first, so it is given back after what it counts
     BodyCheck* m_pCheck;
     BlockIndex m_index;
     std::unique_ptr<BlockMatcher> m_pMatcher;

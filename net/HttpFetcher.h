@@ -85,6 +85,10 @@ public:
     // the whole file. A cut transfer keeps its part, as Fetch does.
     FetchResult FetchDelta(char* pszRequestPath, char* pszIndexPath, const char* pszLocalPath, BodyCheck* pCheck,
                            BodyCheck* pIndexCheck);
+    // After FetchDelta: no server's delta is worth trying, as the index
+    // itself was refused (malformed, another size, not the signed one) or
+    // the installed copy's scan gave up.
+    bool DeltaHopeless() const { return m_bDeltaHopeless; }
 
     // Safe from any thread. The running transfer stops at its next read (on
     // Windows closing the request also ends a pending read; Wine's WinINet
@@ -144,6 +148,7 @@ private:
     DWORD m_dwProgressTick = 0;
     DWORD m_dwSpeedTick = 0;
     DWORD m_dwBodyStart = 0;  // when the current body began: its rate sizes the reads
+    DWORD m_dwLastByte = 0;   // when the open request last received anything
     DWORD m_nStallLimitMs = 30000;
     net::AbortableRequest m_request;   // the running transfer's request
     fw::InternetHandle m_redirectConnect;  // another server a redirect sent this request to
@@ -152,4 +157,5 @@ private:
     // This slot's server answered a multi-range request with one range or the
     // whole file: from then on it asks one range per request.
     bool m_bSingleRanges = false;
+    bool m_bDeltaHopeless = false;
 };

@@ -42,12 +42,25 @@ FetchResult UpdateSession::FetchChangedBlocks(HttpFetcher& fetcher, const FileEn
     IndexCheck sane;
     SignedCheck indexCheck(sane);
     if (!m_guard.HoldIndex(entry, indexCheck)) return FETCH_NOT_FOUND;
-    // Only a cut transfer is tried again here: any other failure falls back.
-    return FetchWithRetries(
-        [&] {
-            std::memcpy(szUrl, strUrl.c_str(), strUrl.size() + 1);
-            std::memcpy(szIndex, strIndex.c_str(), strIndex.size() + 1);
-            return fetcher.FetchDelta(szUrl, szIndex, strLocal.c_str(), &check, &indexCheck);
-        },
-        false);
+    // Each server in turn with its own delta; only a cut transfer is tried
+    // again on one server. An index refused for what it is ends the deltas:
+    // the mirrors carry the same one.
+    const HINTERNET hHome = fetcher.m_hConnect;
+    FetchResult result = FETCH_NOT_FOUND;
+    for (size_t n = 0; n < m_connects.size() && !m_bCancel; ++n) {
+        HINTERNET hConnect = m_connects[ServerInTurn(n, m_nServer)];
+        if (hConnect == nullptr) continue;
+        fetcher.m_hConnect = hConnect;
+        result = FetchWithRetries(
+            [&] {
+                std::memcpy(szUrl, strUrl.c_str(), strUrl.size() + 1);
+                std::memcpy(szIndex, strIndex.c_str(), strIndex.size() + 1);
+                return fetcher.FetchDelta(szUrl, szIndex, strLocal.c_str(), &check, &indexCheck);
+            },
+            false);
+        if (result == FETCH_DONE || result == FETCH_CANCELLED || result == FETCH_DISK_FULL || fetcher.DeltaHopeless())
+            break;
+    }
+    fetcher.m_hConnect = hHome;
+    return result;
 }

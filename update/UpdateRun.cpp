@@ -14,6 +14,7 @@
 #include "update/Checksum.h"
 #include "update/LocalScan.h"
 #include "update/PathRules.h"
+#include "update/StaleParts.h"
 #include "update/TransferPool.h"
 #include "update/UpdateSession.h"
 
@@ -170,6 +171,8 @@ bool UpdateSession::RunWithServers(HINTERNET hInternet, const std::vector<Update
     // install, even where some file of this one fails for good.
     m_guard.StoreSerial();
     if (!CompareWithLocalFiles(remote)) return false;
+    // A killed run's part of a file this release dropped would stay for good.
+    RemoveOrphanParts(remote);
     if (m_updateList.empty()) {
         m_localState.Save(false);
         OnStatus(STATUS_TEXT, TEXT_DONE);
@@ -332,7 +335,8 @@ void UpdateSession::FetchEntry(int nSlot, const FileEntry& entry, bool bRepeat) 
 }
 
 // A file comes from the run's server; one that fails there is tried on the
-// other servers before it counts as failed.
+// other servers before it counts as failed. A changed large file tries the
+// delta on every server first, then the whole file on every server.
 FetchResult UpdateSession::FetchEntryFile(HttpFetcher& fetcher, const FileEntry& entry) {
     std::string strLocal = LocalPathOf(entry);
     std::string strUrl = "/kroupdate/" + m_strProduct + "/release/" +
@@ -350,7 +354,7 @@ FetchResult UpdateSession::FetchEntryFile(HttpFetcher& fetcher, const FileEntry&
     HINTERNET hHome = fetcher.m_hConnect;
     result = FETCH_FAILED;
     for (size_t n = 0; n < m_connects.size() && !m_bCancel; ++n) {
-        size_t i = n == 0 ? m_nServer : (n <= m_nServer ? n - 1 : n);
+        size_t i = ServerInTurn(n, m_nServer);
         if (m_connects[i] == nullptr) continue;
         fetcher.m_hConnect = m_connects[i];
         result = FetchWithRetries([&] { return fetcher.Fetch(szUrl, strLocal.c_str(), &check); }, true);

@@ -157,5 +157,9 @@ extern std::atomic<unsigned char> g_bSelfUpdated;
 // The work list of the last run, as its comparison built it.
 extern std::vector<FileEntry> g_updateList;
 
+// The server a file tries n-th: the run's server nHome first, then the
+// others in their fixed order.
+inline size_t ServerInTurn(size_t n, size_t nHome) { return n == 0 ? nHome : (n <= nHome ? n - 1 : n); }
+
 // Creates every folder along a relative path ("a/b\\c" makes a, a\b, a\b\c).
 void MakeDirectoryPath(const char* pszPath);

@@ -3,12 +3,21 @@
 // that fail one way or another; resumed transfers and a full disk.
 #include "run/RunFixture.h"
 
+#include <psapi.h>
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <thread>
 
+#include "net/BlockIndex.h"
+#include "net/DeltaMemory.h"
 #include "res/Texts.h"
 #include "support/Processes.h"
+#include "support/Releases.h"
 #include "support/ScriptedServer.h"
 #include "update/Checksum.h"
 
@@ -317,6 +326,221 @@ TEST_F(HostileTest, AFullDiskLeavesEveryInstalledFileAndSaysSo) {
     for (const std::string& name : ListFolder(dir))
         EXPECT_EQ(name.find(".part"), std::string::npos) << "left behind: " << name;
     server.Stop();
+}
+
+}  // namespace
+
+namespace {
+
+std::string IndexOf(const std::string& strBody) {
+    net::BlockIndexBuilder builder(strBody.size());
+    builder.Update(strBody.data(), strBody.size());
+    unsigned char sha[32] = {};
+    return builder.Finish(sha);
+}
+
+// An index of a file of nSize bytes whose blocks all share weak checksum 0,
+// distinct (bDistinct) or all alike.
+std::string CraftedIndex(uint64_t nSize, bool bDistinct) {
+    net::BlockIndex index;
+    index.nFileSize = nSize;
+    index.nBlockSize = net::BlockSizeFor(nSize);
+    size_t nBlocks = nSize == UINT64_MAX ? 0 : static_cast<size_t>(net::BlockCountFor(nSize, index.nBlockSize));
+    index.weak.assign(nBlocks, 0);
+    index.strong.resize(nBlocks);
+    for (size_t i = 0; i < nBlocks; ++i) index.strong[i] = bDistinct ? i : 0;
+    return net::FormatBlockIndex(index);
+}
+
+// The most this process's committed memory rose above where it stood at
+// the start, sampled while the sampler lives.
+class MemoryPeak {
+public:
+    MemoryPeak() : m_nBase(Committed()), m_thread([this] {
+        while (!m_bStop) {
+            size_t n = Committed();
+            if (n > m_nPeak) m_nPeak = n;
+            Sleep(10);
+        }
+    }) {}
+    ~MemoryPeak() { Stop(); }
+    size_t Rise() {
+        Stop();
+        return m_nPeak > m_nBase ? m_nPeak - m_nBase : 0;
+    }
+
+private:
+    static size_t Committed() {
+        PROCESS_MEMORY_COUNTERS counters = {};
+        GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+        return counters.PagefileUsage;
+    }
+    void Stop() {
+        m_bStop = true;
+        if (m_thread.joinable()) m_thread.join();
+    }
+    size_t m_nBase;
+    std::atomic<size_t> m_nPeak{0};
+    std::atomic<bool> m_bStop{false};
+    std::thread m_thread;
+};
+
+// What one row sets up: the servers in the run's order, the files the run
+// must leave, and what else to check once it has ended.
+struct Scene {
+    testsupport::ScriptedServer server;
+    std::vector<unsigned short> ports;
+    std::vector<std::pair<std::string, std::string>> files;
+    int nConnections = 4;
+    std::function<void(DWORD nMs)> check = [](DWORD) {};
+};
+
+// Every row ends with each file installed whole and no "disk full", within
+// a few seconds where the flaw made it minutes (or a full disk, or GBs).
+TEST_F(HostileTest, CostlyReleasesAndServersEndInBoundedTimeWithTheFileInstalled) {
+    const std::string fresh = Body(2 * 1024 * 1024, 5), old = Body(1536 * 1024, 6);
+    std::string changed = fresh;
+    changed.replace(100000, 4096, Body(4096, 7));
+    const std::string random = Body(8 * 1024 * 1024, 8);
+    // Spaces and zeros: equal weak checksums for 4 KiB windows.
+    const std::string padNew = std::string(8 * 1024 * 1024, '\0') + random;
+    const std::string padOld = std::string(8 * 1024 * 1024, ' ') + random;
+    // The file's own server: its list, its index and its replies.
+    auto serve = [this](Scene& s, const std::string& strIndex, std::vector<Reply> replies) {
+        ASSERT_TRUE(s.server.Start());
+        s.ports.push_back(s.server.Port());
+        s.server.Script(ListPath(), Reply::Ok(ListOf(s.files)));
+        for (const auto& f : s.files) {
+            s.server.Script("/kroupdate/" + m_strProduct + "/blocks/" + f.first, Reply::Ok(strIndex));
+            s.server.Script(Release(f.first), replies);
+        }
+    };
+    // The release on nginx, with its index; the bytes nginx serves of it are
+    // those logged from here on.
+    auto publish = [this](Scene& s, const std::string& strNew, std::function<void(uint64_t)> onServed) {
+        ASSERT_TRUE(PublishRelease(m_strProduct, {{"big.pak", strNew}}));
+        CreateDirectoryA(SiteProductFilePath(m_strProduct, "blocks").c_str(), nullptr);
+        ASSERT_TRUE(WriteWholeFile(SiteProductFilePath(m_strProduct, "blocks\\big.pak"), IndexOf(strNew)));
+        s.files = {{"big.pak", strNew}};
+        size_t nLogged = NginxRequests().size();
+        s.check = [nLogged, onServed](DWORD) {
+            uint64_t nServed = 0;
+            for (const auto& r : NginxRequestsAfter(nLogged, 2))
+                if (r.strPath.find("/release/big.pak") != std::string::npos) nServed += r.nBytes;
+            onServed(nServed);
+        };
+    };
+    auto installed = [this](const std::string& strName, const std::string& strBytes) {
+        ASSERT_TRUE(WriteWholeFile(m_strProgramDir + strName, strBytes));
+    };
+    struct Case {
+        const char* pszName;
+        DWORD nStallMs, nAtMostMs;
+        std::function<void(Scene&)> prepare;
+    } cases[] = {
+        {"old spaces against new zeros: equal blocks, one weak checksum", 30000, 8000, [&](Scene& s) {
+             installed("big.pak", padOld);
+             publish(s, padNew, [&](uint64_t n) { EXPECT_LT(n, padNew.size()) << "the delta did its part"; });
+             s.ports = {NginxPort()};
+         }},
+        {"a part's header lines that never end", 30000, 10000, [&](Scene& s) {
+             installed("big.pak", changed);
+             s.files = {{"big.pak", fresh}};
+             serve(s, IndexOf(fresh), {Reply::EndlessPartHeaders(), Reply::Ok(fresh)});
+             s.check = [&s](DWORD) { EXPECT_LT(s.server.BytesSent(), 64u << 20); };
+         }},
+        {"an index claiming 2^64 - 1 bytes", 30000, 8000, [&](Scene& s) {
+             installed("big.pak", old);
+             s.files = {{"big.pak", fresh}};
+             serve(s, CraftedIndex(UINT64_MAX, false), {Reply::Ok(fresh)});
+         }},
+        {"a consistent index claiming 1 TiB", 30000, 8000, [&](Scene& s) {
+             installed("big.pak", old);
+             s.files = {{"big.pak", fresh}};
+             serve(s, CraftedIndex(1ull << 40, false), {Reply::Ok(fresh)});
+         }},
+        {"a consistent index claiming 512 GiB", 30000, 8000, [&](Scene& s) {
+             installed("big.pak", old);
+             s.files = {{"big.pak", fresh}};
+             serve(s, CraftedIndex(1ull << 39, false), {Reply::Ok(fresh)});
+         }},
+        {"5,000 bytes, then silence: each try ends at the stall limit", 2000, 10000, [&](Scene& s) {
+             const std::string body = Body(200 * 1024, 9);
+             s.files = {{"quiet.dat", body}};
+             serve(s, std::string(), {Reply::StallAfter(body, 5000, 20000), Reply::Ok(body)});
+             s.check = [&s, this](DWORD) {
+                 std::vector<testsupport::ServedRequest> log = s.server.Requests();
+                 std::vector<testsupport::ServedRequest> tries;
+                 for (const auto& r : log)
+                     if (r.Path() == Release("quiet.dat")) tries.push_back(r);
+                 ASSERT_EQ(tries.size(), 2u);
+                 auto nGap = std::chrono::duration_cast<std::chrono::milliseconds>(tries[1].at - tries[0].at).count();
+                 EXPECT_GE(nGap, 2000) << "the limit, then the first retry's pause of 0.5 s";
+                 EXPECT_LE(nGap, 3300);
+             };
+         }},
+        {"release/ black-holed on the first mirror: the second's delta", 1000, 20000, [&](Scene& s) {
+             installed("big.pak", changed);
+             publish(s, fresh, [&](uint64_t n) { EXPECT_LT(n, fresh.size() / 2) << "the second mirror's delta"; });
+             ASSERT_TRUE(s.server.Start());
+             s.server.Script(ListPath(), Reply::Ok(ReadWholeFile(SiteProductFilePath(m_strProduct, "filelist.list"))));
+             s.server.Script("/kroupdate/" + m_strProduct + "/blocks/big.pak", Reply::Ok(IndexOf(fresh)));
+             s.server.Script(Release("big.pak"), Reply::BlackHole());
+             s.ports = {s.server.Port(), NginxPort()};
+         }},
+        {"16 transfers, each with a crafted index of 3 MiB", 30000, 20000, [&](Scene& s) {
+             for (int i = 0; i < 16; ++i) {
+                 std::string strName = "h" + std::to_string(i) + ".pak";
+                 installed(strName, Body(1100 * 1024, 20 + i));
+                 s.files.push_back({strName, Body(1200 * 1024, 40 + i)});
+             }
+             ASSERT_TRUE(s.server.Start());
+             s.ports = {s.server.Port()};
+             s.server.Script(ListPath(), Reply::Ok(ListOf(s.files)));
+             const std::string strIndex = CraftedIndex(128ull << 30, true);
+             for (const auto& f : s.files) {
+                 s.server.Script("/kroupdate/" + m_strProduct + "/blocks/" + f.first, Reply::Ok(strIndex));
+                 s.server.Script(Release(f.first), Reply::Ok(f.second));
+             }
+             s.nConnections = 16;
+             auto pPeak = std::make_shared<MemoryPeak>();
+             s.check = [pPeak](DWORD) {
+                 EXPECT_LE(net::DeltaMemoryPeak(), net::DELTA_MEMORY_BUDGET);
+                 EXPECT_LE(pPeak->Rise(), net::DELTA_MEMORY_BUDGET + (32u << 20));
+             };
+         }},
+        {"a killed run's part of a file the release dropped", 30000, 8000, [&](Scene& s) {
+             installed("gone.dat.part", Body(3000, 10));
+             installed("gone.dat.part.v", "\"v1\"\n9000000");
+             installed("mine.part.txt", "not ours");
+             s.files = {{"kept.dll", "kept"}};
+             serve(s, std::string(), {Reply::Ok("kept")});
+             s.check = [this](DWORD) {
+                 EXPECT_FALSE(PathFileExistsA((m_strProgramDir + "gone.dat.part").c_str()));
+                 EXPECT_FALSE(PathFileExistsA((m_strProgramDir + "gone.dat.part.v").c_str()));
+                 EXPECT_EQ(ReadWholeFile(m_strProgramDir + "mine.part.txt"), "not ours");
+             };
+         }},
+    };
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        m_strProduct = std::string("costly") + std::to_string(&c - cases);
+        CleanProgramFolder();
+        Scene scene;
+        c.prepare(scene);
+        RecordingSession session;
+        session.SetStallLimit(c.nStallMs);
+        DWORD start = GetTickCount();
+        ASSERT_TRUE(RunOn(session, scene.ports, 90000, scene.nConnections));
+        DWORD nMs = GetTickCount() - start;
+        EXPECT_LE(nMs, c.nAtMostMs);
+        for (const auto& f : scene.files) EXPECT_TRUE(ReadWholeFile(m_strProgramDir + f.first) == f.second) << f.first;
+        EXPECT_EQ(session.GetStatus(), TEXT_DONE);
+        for (const std::string& name : ListFolder(m_strProgramDir))
+            EXPECT_EQ(name.find(".part"), name.find(".part.txt")) << "left behind: " << name;
+        scene.check(nMs);
+        scene.server.Stop();
+    }
 }
 
 }  // namespace

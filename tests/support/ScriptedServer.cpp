@@ -183,6 +183,12 @@ Reply Reply::Endless(std::optional<uint64_t> nAnnounced) {
     return r;
 }
 
+Reply Reply::EndlessPartHeaders() {
+    Reply r;
+    r.shape = kEndlessPartHeaders;
+    return r;
+}
+
 Reply Reply::Ranged(std::string body, std::string etag, std::string lastModified) {
     Reply r = Ok(std::move(body));
     r.shape = kRanged;
@@ -396,6 +402,7 @@ bool ScriptedServer::Answer(uintptr_t sock, const ServedRequest& request, bool b
             AwaitClose(sock);
             return false;
         case Reply::kEndless:
+        case Reply::kEndlessPartHeaders:
             SendEndless(sock, r);
             return false;
         case Reply::kRanged:
@@ -469,10 +476,14 @@ bool ScriptedServer::SendRanged(uintptr_t sock, const Reply& r, const ServedRequ
 
 // Without a length the body ends only when the connection does, so say so.
 void ScriptedServer::SendEndless(uintptr_t sock, const Reply& r) {
+    const bool bParts = r.shape == Reply::kEndlessPartHeaders;
     std::string own = r.nAnnounced ? LengthHeader(*r.nAnnounced) : "Connection: close\r\n";
-    if (!SendText(sock, Head(200, own, r, ""))) return;
+    if (bParts) own += "Content-Type: multipart/byteranges; boundary=B\r\n";
+    if (!SendText(sock, Head(bParts ? 206 : 200, own, r, "") + (bParts ? "\r\n--B\r\n" : ""))) return;
     std::string piece(65536, '\0');
     for (size_t i = 0; i < piece.size(); ++i) piece[i] = static_cast<char>('a' + i % 26);
+    // Header lines of 64 bytes, one after the other.
+    for (size_t i = 0; bParts && i < piece.size(); i += 64) piece.replace(i, 64, "X-Filler: " + std::string(52, 'f') + "\r\n");
     uint64_t nLeft = r.nAnnounced ? *r.nAnnounced : ~uint64_t(0);
     auto deadline = After(kForeverMs);
     while (nLeft > 0 && !Expired(deadline)) {
@@ -505,6 +516,7 @@ bool ScriptedServer::SendAll(uintptr_t sockValue, const char* p, size_t n) {
             continue;
         }
         if (nSent <= 0) return false;
+        m_nBytesSent += static_cast<uint64_t>(nSent);
         p += nSent;
         n -= static_cast<size_t>(nSent);
         deadline = After(kSendWaitMs);

@@ -22,7 +22,10 @@
 namespace testsupport {
 
 struct Reply {
-    enum Shape { kLength, kChunked, kCut, kStall, kDrip, kRedirect, kBlackHole, kStallAfter, kEndless, kRanged };
+    enum Shape {
+        kLength, kChunked, kCut, kStall, kDrip, kRedirect, kBlackHole, kStallAfter, kEndless, kRanged,
+        kEndlessPartHeaders
+    };
 
     static Reply Ok(std::string body);                      // 200, Content-Length, body
     static Reply Status(int nStatus);                       // a short error page
@@ -41,6 +44,8 @@ struct Reply {
     // 200 with nAnnounced as Content-Length (none if empty), then bytes until
     // the client leaves, the announced length is reached or the server stops.
     static Reply Endless(std::optional<uint64_t> nAnnounced = std::nullopt);
+    // 206 multipart/byteranges whose first part's header lines never end.
+    static Reply EndlessPartHeaders();
     // A file that honours "Range: bytes=N-" (also N-M and -N) with 206 and
     // Content-Range when If-Range is absent or matches the ETag or the
     // Last-Modified text; otherwise 200 with the whole body. A range past the
@@ -104,6 +109,8 @@ public:
     std::vector<ServedRequest> Requests() const;
     // Connections accepted so far.
     unsigned Connections() const { return m_nConnections; }
+    // Bytes sent so far, heads included.
+    uint64_t BytesSent() const { return m_nBytesSent; }
 
 private:
     struct Connection {
@@ -135,6 +142,7 @@ private:
     std::list<std::unique_ptr<Connection>> m_connections;  // the serving thread's alone
     std::atomic<bool> m_bStop{false};
     std::atomic<unsigned> m_nConnections{0};
+    std::atomic<uint64_t> m_nBytesSent{0};
     std::thread m_thread;
     void* m_hStopEvent = nullptr;
     uintptr_t m_listen = ~uintptr_t(0);
