@@ -91,6 +91,9 @@ private:
     FetchResult FetchWithRetries(const std::function<FetchResult()>& attempt, bool bRefetchRejected);
     FetchResult FetchChangedBlocks(HttpFetcher& fetcher, const FileEntry& entry, const std::string& strLocal,
                                    BodyCheck& check);
+    FetchResult FetchPatched(HttpFetcher& fetcher, const FileEntry& entry, const std::string& strLocal,
+                             BodyCheck& check);
+    std::string InstalledBaseName(const FileEntry& entry, const std::string& strLocal);
     void ProgressStep();
     void EndOfRun(bool bResult);
     bool PauseUnlessCancelled(DWORD nMs);
