@@ -20,7 +20,6 @@ struct Budget {
     std::mutex lock;
     std::condition_variable freed;
     uint64_t nHeld = 0;
-    uint64_t nPeak = 0;
 };
 
 Budget& TheBudget() {
@@ -37,12 +36,6 @@ uint64_t DeltaMemoryFor(uint64_t nIndexBytes) {
     return nBlocks * kBytesPerBlock;
 }
 
-uint64_t DeltaMemoryPeak() {
-    Budget& budget = TheBudget();
-    std::lock_guard<std::mutex> lock(budget.lock);
-    return budget.nPeak;
-}
-
 bool DeltaMemoryShare::Take(uint64_t nBytes, bool bWait, const std::atomic<bool>& bAbort) {
     Budget& budget = TheBudget();
     std::unique_lock<std::mutex> lock(budget.lock);
@@ -54,7 +47,6 @@ bool DeltaMemoryShare::Take(uint64_t nBytes, bool bWait, const std::atomic<bool>
     }
     budget.nHeld += nBytes;
     m_nHeld += nBytes;
-    if (budget.nHeld > budget.nPeak) budget.nPeak = budget.nHeld;
     return true;
 }
 

@@ -16,8 +16,6 @@ const uint64_t DELTA_MEMORY_BUDGET = 64ull * 1024 * 1024;
 // text, the parsed blocks and the scan's tables (their sizes rounded up to
 // powers of two).
 uint64_t DeltaMemoryFor(uint64_t nIndexBytes);
-// The most the transfers held together since the process started.
-uint64_t DeltaMemoryPeak();
 
 // One transfer's share of the budget, given back on every way out.
 class DeltaMemoryShare {
