@@ -21,6 +21,7 @@ packages=(
   wine wine64 wine64-preloader libgnutls30
   xvfb x11-apps fonts-wqy-zenhei locales
   nginx-light curl zsync
+  varnish lighttpd
 )
 # Without its preloader, 64-bit Wine now and then fails to reserve its address
 # space at start (a process that never runs); so it is part of every machine.
