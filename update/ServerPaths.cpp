@@ -62,6 +62,12 @@ std::string BlockIndexAddress(const std::string& strProduct, const std::string& 
     return Versioned(ProductPath(strProduct) + "blocks/" + RelativePath(strDir, strName), nCrc, nFresh);
 }
 
+std::string PatchAddress(const std::string& strProduct, const std::string& strDir, const std::string& strName,
+                         const std::string& strPatchName, uint32_t nCrc, uint64_t nFresh) {
+    return Versioned(ProductPath(strProduct) + "patches/" + RelativePath(strDir, strName) + "/" + strPatchName, nCrc,
+                     nFresh);
+}
+
 uint64_t FreshToken() {
     static std::atomic<uint32_t> s_nCount{0};
     auto nMicros = std::chrono::duration_cast<std::chrono::microseconds>(

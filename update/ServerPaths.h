@@ -1,7 +1,7 @@
 // The addresses a run asks an update server for, built here alone and shared
 // with the publisher's site check, so that both ask exactly alike.
 //
-// Every file and block index carries the checksum the list gives its file
+// Every file, block index and patch carries the checksum the list gives its file
 // ("?v=1a2b3c4d"): a static server ignores the query and serves the file,
 // while a cache keys on it, so a cache can never hand out one release's bytes
 // for another's and may keep them for ever. The list and its signature keep
@@ -27,6 +27,10 @@ std::string FileAddress(const std::string& strProduct, const std::string& strDir
                         uint32_t nCrc, uint64_t nFresh = 0);
 std::string BlockIndexAddress(const std::string& strProduct, const std::string& strDir, const std::string& strName,
                               uint32_t nCrc, uint64_t nFresh = 0);
+// A binary patch of the file, named by the copy it applies to (net/PatchName.h):
+// it carries the checksum of the file it makes, which the name doesn't tell.
+std::string PatchAddress(const std::string& strProduct, const std::string& strDir, const std::string& strName,
+                         const std::string& strPatchName, uint32_t nCrc, uint64_t nFresh = 0);
 // A value for nFresh that this process has not used before and another
 // process, or an earlier run, is unlikely to have used: the time in
 // microseconds and a count.

@@ -361,8 +361,11 @@ FetchResult UpdateSession::FetchEntryFile(HttpFetcher& fetcher, const FileEntry&
     SignedCheck check(crc);
     // Signed releases: nothing the manifest doesn't sign is fetched at all.
     if (!m_guard.HoldFile(entry, check)) return FETCH_REJECTED;
+    // A patch made against the installed copy, then the block delta, then the whole file.
     uint64_t nFresh = 0;
-    FetchResult result = FetchChangedBlocks(fetcher, entry, strLocal, check, nFresh);
+    FetchResult result = FetchPatched(fetcher, entry, strLocal, check, nFresh);
+    if (result == FETCH_DONE || result == FETCH_CANCELLED || result == FETCH_DISK_FULL) return result;
+    result = FetchChangedBlocks(fetcher, entry, strLocal, check, nFresh);
     if (result == FETCH_DONE || result == FETCH_CANCELLED || result == FETCH_DISK_FULL) return result;
     HINTERNET hHome = fetcher.m_hConnect;
     result = FETCH_FAILED;

@@ -94,6 +94,9 @@ private:
                                  uint64_t& nFresh);
     FetchResult FetchChangedBlocks(HttpFetcher& fetcher, const FileEntry& entry, const std::string& strLocal,
                                    BodyCheck& check, uint64_t& nFresh);
+    FetchResult FetchPatched(HttpFetcher& fetcher, const FileEntry& entry, const std::string& strLocal,
+                             BodyCheck& check, uint64_t& nFresh);
+    std::string InstalledBaseName(const FileEntry& entry, const std::string& strLocal);
     void ProgressStep();
     void EndOfRun(bool bResult);
     bool PauseUnlessCancelled(DWORD nMs);

@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <atomic>
 #include <cstdio>
@@ -116,6 +117,38 @@ TEST_F(PublishSite, Utf8NamesAreListedAndServedAsGbk) {
         << strList;
     EXPECT_EQ("chinese", Slurp(strSite + "/kroupdate/P/release/\xD6\xD0\xCE\xC4\xC4\xBF\xC2\xBC/"
                                          "\xD6\xD0\xCE\xC4\xCE\xC4\xBC\xFE.txt"));
+}
+
+// A changed file's patch against the live copy decodes with zstd's own tool
+// into the new file, and the report counts it instead of the whole file.
+TEST_F(PublishSite, PatchesChangedFilesAgainstTheLiveRelease) {
+    std::string strOld, strSite = m_strTmp + "/site";
+    for (unsigned i = 0; strOld.size() < 300000; ++i) strOld += "line " + std::to_string(i * 7919u % 100003u) + "\n";
+    std::string strNew = strOld;
+    strNew.replace(150000, 20, "a changed line here\n");
+    struct Case {
+        const char* pszArgs;
+        bool bPatch;
+    } cases[] = {{"--patch-min off", false}, {"", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszArgs);
+        ASSERT_EQ(0, Publish(Release("a", {{"big.bin", strOld}, {"s.txt", "1"}}) + " " + strSite + " P").m_nStatus);
+        RunResult r = Publish(std::string(c.pszArgs) + " --keep 3 " + Release("b", {{"big.bin", strNew}, {"s.txt", "2"}}) +
+                              " " + strSite + " P");
+        ASSERT_EQ(0, r.m_nStatus) << r.m_strOutput;
+        EXPECT_EQ(c.bPatch, Has(r, "with 1 patch(es), " + std::to_string(strNew.size() + 1) + " bytes whole"))
+            << r.m_strOutput;
+        char szCrc[16];
+        snprintf(szCrc, sizeof szCrc, "%08x", static_cast<unsigned>(crc32(0xFFFFFFFFul,
+                 reinterpret_cast<const unsigned char*>(strOld.data()), static_cast<unsigned>(strOld.size()))));
+        std::string strPatch = strSite + "/kroupdate/P/patches/big.bin/" + std::to_string(strOld.size()) + "-" + szCrc;
+        EXPECT_EQ(c.bPatch, access(strPatch.c_str(), R_OK) == 0) << strPatch;
+        if (!c.bPatch) continue;
+        Put(m_strTmp + "/old.bin", strOld);
+        EXPECT_EQ(0, nativetest::RunCommand("zstd -q -d --long=31 -f --patch-from=" + m_strTmp + "/old.bin " + strPatch +
+                                            " -o " + m_strTmp + "/out.bin").m_nStatus);
+        EXPECT_TRUE(Slurp(m_strTmp + "/out.bin") == strNew);
+    }
 }
 
 TEST_F(PublishSite, ReportsChangesKeepsReleasesAndRollsBack) {

@@ -79,7 +79,7 @@ TEST_F(CacheRunTest, RightAfterAPublishEveryPlayerGetsTheNewReleaseThroughTheCac
     for (size_t nAt : {300000u, 1500000u}) strBigTwo.replace(nAt, 4096, SeededBytes(4096, static_cast<unsigned>(nAt)));
     const ReleaseFiles one = {{"a.dll", "one"}, {"data/b.txt", "release one"}, {"big.pak", strBig}};
     const ReleaseFiles two = {{"a.dll", "two"}, {"data/b.txt", "release two"}, {"big.pak", strBigTwo}, {"c.txt", "new"}};
-    ASSERT_TRUE(PublishSignedRelease(m_strProduct, one, strPrivate, UtcSecondsNow(), 0, kIndexMin));
+    ASSERT_TRUE(PublishSignedRelease(m_strProduct, one, strPrivate, UtcSecondsNow(), 0, nullptr, kIndexMin));
     {
         RecordingSession session;
         session.SetUpdateKey(xy);
@@ -87,7 +87,7 @@ TEST_F(CacheRunTest, RightAfterAPublishEveryPlayerGetsTheNewReleaseThroughTheCac
         ASSERT_EQ(session.GetStatus(), TEXT_DONE);
         ExpectInstalled(one, "warming the cache");
     }
-    ASSERT_TRUE(PublishSignedRelease(m_strProduct, two, strPrivate, UtcSecondsNow(), 0, kIndexMin));
+    ASSERT_TRUE(PublishSignedRelease(m_strProduct, two, strPrivate, UtcSecondsNow(), 0, nullptr, kIndexMin));
     struct Case { const char* pszName; bool bSigned; bool bFromOne; } cases[] = {
         {"signed, from release one", true, true},
         {"unsigned, from release one", false, true},

@@ -5,12 +5,15 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <sstream>
 
 #include "support/Processes.h"
 #include "support/ScriptedServer.h"
+#include "net/PatchName.h"
 #include "update/Checksum.h"
 #include "tools/Publisher.h"
+#include "tools/SiteReleases.h"
 #include "tools/SiteSigning.h"
 
 namespace testing_support {
@@ -31,7 +34,7 @@ void MakeParents(const std::string& strRoot, const std::string& strRel) {
 
 // Writes the release folder and the site; entries says what was published.
 bool WriteRelease(const std::string& strProduct, const ReleaseFiles& files, std::vector<PublishEntry>& entries,
-                  uint64_t nIndexMin) {
+                  const PublishOptions& options = PublishOptions(), uint64_t nIndexMin = 0) {
     std::string root = FreshDir("release-" + strProduct);
     for (const auto& f : files) {
         MakeParents(root, f.first);
@@ -44,15 +47,16 @@ bool WriteRelease(const std::string& strProduct, const ReleaseFiles& files, std:
     root.pop_back();  // the publisher takes folders without a final separator
     ReleaseScan scan;
     std::string error;
-    ScanOptions options;
-    options.m_digest.m_nIndexMin = nIndexMin;
-    options.m_digest.m_bSha256 = nIndexMin > 0;  // an index is made with its file's SHA-256
-    if (!ScanRelease(root, options, scan, error) || !scan.m_problems.empty()) return false;
+    ScanOptions scanOptions;
+    scanOptions.m_digest.m_nIndexMin = nIndexMin;
+    scanOptions.m_digest.m_bSha256 = nIndexMin > 0;  // an index is made with its file's SHA-256
+    if (!ScanRelease(root, scanOptions, scan, error) || !scan.m_problems.empty()) return false;
     std::string site = WinePathFromEnv("SELFRENEW_SITE");
     CreateDirectoryA(site.c_str(), nullptr);
     site.pop_back();
     entries = scan.m_entries;
-    return WriteSite(root, site, strProduct, scan.m_entries, error);
+    PublishResult result;
+    return PublishSite(root, site, strProduct, scan.m_entries, options, result, error);
 }
 
 }  // namespace
@@ -68,16 +72,32 @@ std::string SeededBytes(size_t n, unsigned nSeed) {
 
 bool PublishRelease(const std::string& strProduct, const ReleaseFiles& files, uint64_t nIndexMin) {
     std::vector<PublishEntry> entries;
-    return WriteRelease(strProduct, files, entries, nIndexMin);
+    return WriteRelease(strProduct, files, entries, PublishOptions(), nIndexMin);
+}
+
+bool PublishPatchedRelease(const std::string& strProduct, const ReleaseFiles& files, unsigned nPatchFrom,
+                           const std::string& strPrivatePem) {
+    PublishOptions options;
+    options.m_nKeep = nPatchFrom + 1;
+    options.m_patch.m_nMinBytes = net::PATCH_MIN_BYTES;
+    options.m_patch.m_nFrom = nPatchFrom;
+    options.m_patch.m_bNameBySha256 = !strPrivatePem.empty();
+    options.m_patch.m_nLevel = 9;  // the format of level 19, in less of the tests' time
+    if (strPrivatePem.empty()) {
+        std::vector<PublishEntry> entries;
+        return WriteRelease(strProduct, files, entries, options);
+    }
+    return PublishSignedRelease(strProduct, files, strPrivatePem, static_cast<uint64_t>(time(nullptr)), 0, &options);
 }
 
 bool PublishSignedRelease(const std::string& strProduct, const ReleaseFiles& files, const std::string& strPrivatePem,
-                          uint64_t nNow, unsigned nExpiresDays, uint64_t nIndexMin) {
+                          uint64_t nNow, unsigned nExpiresDays, const PublishOptions* pOptions,
+                          uint64_t nIndexMin) {
     // The live release's manifest names the serial the next one must pass; the
     // switch to a new release folder leaves it behind, so it comes along.
     std::string strLiveSig = ReadWholeFile(SiteProductFilePath(strProduct, "filelist.sig"));
     std::vector<PublishEntry> entries;
-    if (!WriteRelease(strProduct, files, entries, nIndexMin)) return false;
+    if (!WriteRelease(strProduct, files, entries, pOptions ? *pOptions : PublishOptions(), nIndexMin)) return false;
     if (!strLiveSig.empty() && ReadWholeFile(SiteProductFilePath(strProduct, "filelist.sig")).empty() &&
         !WriteWholeFile(SiteProductFilePath(strProduct, "filelist.sig"), strLiveSig))
         return false;
