@@ -111,6 +111,7 @@ TEST_F(CacheRunTest, RightAfterAPublishEveryPlayerGetsTheNewReleaseThroughTheCac
         // Two changes of 4 KiB, each across two blocks, and the index (12 bytes a block).
         uint64_t nMoved = 0;
         WaitUntil([&] { return (nMoved = BytesToPlayers(nLogged, "/big.pak")) > 0; }, 3000);
+        EXPECT_GT(nMoved, 0u) << "the cache logged nothing";
         EXPECT_LE(nMoved, 4 * 4096u + 12 * 512u + 1024u);
     }
 }
