@@ -222,6 +222,29 @@ TEST_F(PublishSite, CheckFindsChangedAndMissingFilesOnTheServer) {
     EXPECT_EQ(1, Publish("check " + ServedUrl() + " NoSuchProduct").m_nStatus);
 }
 
+// What a stale cache serves after a publish: the new list, but the old
+// signature and an old file under their addresses.
+TEST_F(PublishSite, CheckNamesAStaleSignatureAndStaleFiles) {
+    ASSERT_EQ(0, Publish("keygen " + m_strTmp + "/keys").m_nStatus);
+    const std::string strKey = " --key " + m_strTmp + "/keys/private.pem ";
+    const std::string strProduct = ServedSite() + "/kroupdate/OpsStale/";
+    ASSERT_EQ(0, Publish(strKey + Release("one", {{"a.txt", "one"}, {"b.txt", "b"}}) + " " + ServedSite() + " OpsStale").m_nStatus);
+    const std::string strOldSig = Slurp(strProduct + "filelist.sig");
+    ASSERT_EQ(0, Publish(strKey + Release("two", {{"a.txt", "two"}, {"b.txt", "b"}}) + " " + ServedSite() + " OpsStale").m_nStatus);
+    const std::string strCheck = "check " + ServedUrl() + " OpsStale --key " + m_strTmp + "/keys/public.pem";
+    RunResult clean = Publish(strCheck);
+    EXPECT_EQ(0, clean.m_nStatus) << clean.m_strOutput;
+    unlink((strProduct + "filelist.sig").c_str());
+    Put(strProduct + "filelist.sig", strOldSig);
+    unlink((strProduct + "release/a.txt").c_str());
+    Put(strProduct + "release/a.txt", "one");
+    RunResult stale = Publish(strCheck);
+    EXPECT_EQ(1, stale.m_nStatus);
+    EXPECT_TRUE(Has(stale, "stale: /kroupdate/OpsStale/filelist.sig: signs another filelist.list")) << stale.m_strOutput;
+    EXPECT_TRUE(Has(stale, "wrong: /kroupdate/OpsStale/release/a.txt:")) << stale.m_strOutput;
+    EXPECT_TRUE(Has(stale, "2 problem(s)")) << stale.m_strOutput;
+}
+
 namespace {
 
 size_t AppendBody(char* p, size_t nSize, size_t nCount, void* pBody) {
