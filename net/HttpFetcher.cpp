@@ -11,6 +11,7 @@
 #include <new>
 
 #include "net/RequestInfo.h"
+#include "net/RequestShape.h"
 #include "net/TransferMath.h"
 
 using net::DebugFetchError;
@@ -78,13 +79,14 @@ bool HttpFetcher::GetFile(char* pszRequestPath, const char* pszLocalPath, BodyCh
     return Fetch(pszRequestPath, pszLocalPath, pCheck) == FETCH_DONE;
 }
 
-FetchResult HttpFetcher::Fetch(char* pszRequestPath, const char* pszLocalPath, BodyCheck* pCheck) {
-    BeginTransfer(pszRequestPath, pszLocalPath);
+FetchResult HttpFetcher::Fetch(char* pszRequestPath, const char* pszLocalPath, BodyCheck* pCheck, bool bRevalidate) {
+    BeginTransfer(pszRequestPath, pszLocalPath, bRevalidate);
     return EndTransfer(RunTransfer(pCheck));
 }
 
-void HttpFetcher::BeginTransfer(char* pszRequestPath, const char* pszLocalPath) {
+void HttpFetcher::BeginTransfer(char* pszRequestPath, const char* pszLocalPath, bool bRevalidate) {
     OutputDebugStringA("GetFile");
+    m_bRevalidate = bRevalidate;
     ToSlashes(pszRequestPath);
     m_strRequestPath = pszRequestPath;
     m_strLocalPath = pszLocalPath;
@@ -245,8 +247,8 @@ FetchResult HttpFetcher::SendFollowingRedirects(std::string strPath, const std::
 // kept bytes, with a readable length no longer than nMaxBytes.
 FetchResult HttpFetcher::OpenChecked(uint64_t nHave, const std::string& strValidator, uint64_t nMaxBytes,
                                      Answer* pAnswer, int* pnStatus) {
-    std::string strHeaders;
-    if (nHave > 0) strHeaders = "Range: bytes=" + std::to_string(nHave) + "-\r\nIf-Range: " + strValidator + "\r\n";
+    std::string strHeaders = m_bRevalidate ? net::kRevalidateHeaders : "";
+    if (nHave > 0) strHeaders += "Range: bytes=" + std::to_string(nHave) + "-\r\nIf-Range: " + strValidator + "\r\n";
     HINTERNET hRequest = nullptr;
     int& nStatus = *pnStatus;
     nStatus = 0;

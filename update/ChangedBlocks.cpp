@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "net/BlockIndex.h"
+#include "update/ServerPaths.h"
 #include "update/UpdateSession.h"
 
 namespace {
@@ -31,20 +32,14 @@ bool IsLargeInstalledFile(const std::string& strLocal) {
 }  // namespace
 
 FetchResult UpdateSession::FetchChangedBlocks(HttpFetcher& fetcher, const FileEntry& entry,
-                                              const std::string& strLocal, BodyCheck& check) {
+                                              const std::string& strLocal, BodyCheck& check, uint64_t& nFresh) {
     if (!IsLargeInstalledFile(strLocal)) return FETCH_NOT_FOUND;
-    const bool bRoot = entry.m_strDir == "/" || entry.m_strDir == "\\";
-    const std::string strPath = bRoot ? entry.m_strName : entry.m_strDir + "/" + entry.m_strName;
-    const std::string strUrl = "/kroupdate/" + m_strProduct + "/release/" + strPath;
-    const std::string strIndex = "/kroupdate/" + m_strProduct + "/blocks/" + strPath;
-    char szUrl[MAX_PATH], szIndex[MAX_PATH];
-    if (strUrl.size() >= sizeof szUrl || strIndex.size() >= sizeof szIndex) return FETCH_NOT_FOUND;
     IndexCheck sane;
     SignedCheck indexCheck(sane);
     if (!m_guard.HoldIndex(entry, indexCheck)) return FETCH_NOT_FOUND;
     // Each server in turn with its own delta; only a cut transfer is tried
-    // again on one server. An index refused for what it is ends the deltas:
-    // the mirrors carry the same one.
+    // again on one server. An index refused for what it is, or a scan that
+    // gave up, ends the deltas: the mirrors carry the same index.
     const HINTERNET hHome = fetcher.m_hConnect;
     FetchResult result = FETCH_NOT_FOUND;
     for (size_t n = 0; n < m_connects.size() && !m_bCancel; ++n) {
@@ -52,12 +47,18 @@ FetchResult UpdateSession::FetchChangedBlocks(HttpFetcher& fetcher, const FileEn
         if (hConnect == nullptr) continue;
         fetcher.m_hConnect = hConnect;
         result = FetchWithRetries(
-            [&] {
+            [&](uint64_t nAddress) {
+                const std::string strUrl =
+                    FileAddress(m_strProduct, entry.m_strDir, entry.m_strName, entry.m_nCrc, nAddress);
+                const std::string strIndex =
+                    BlockIndexAddress(m_strProduct, entry.m_strDir, entry.m_strName, entry.m_nCrc, nAddress);
+                char szUrl[kAddressCap], szIndex[kAddressCap];
+                if (strUrl.size() >= sizeof szUrl || strIndex.size() >= sizeof szIndex) return FETCH_NOT_FOUND;
                 std::memcpy(szUrl, strUrl.c_str(), strUrl.size() + 1);
                 std::memcpy(szIndex, strIndex.c_str(), strIndex.size() + 1);
                 return fetcher.FetchDelta(szUrl, szIndex, strLocal.c_str(), &check, &indexCheck);
             },
-            false);
+            false, nFresh);
         if (result == FETCH_DONE || result == FETCH_CANCELLED || result == FETCH_DISK_FULL || fetcher.DeltaHopeless())
             break;
     }

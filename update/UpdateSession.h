@@ -82,17 +82,20 @@ private:
     bool RunWithServers(HINTERNET hInternet, const std::vector<UpdateServer>& servers);
     int FetchListFromAnyServer(HINTERNET hInternet, const std::string& strListPath, std::vector<FileEntry>& remote);
     bool ReadListFile(const std::string& strListPath, std::vector<FileEntry>& remote);
-    bool FetchFileList(const std::string& strLocalPath);
+    FetchResult FetchListFrom(const std::string& strListPath, std::vector<FileEntry>& remote, uint64_t nFresh,
+                              bool& bRefused);
+    FetchResult FetchFileList(const std::string& strLocalPath, uint64_t nFresh);
     bool CompareWithLocalFiles(const std::vector<FileEntry>& remote);
     bool WalkUpdateList(int nConnections);
     // bRepeat: another entry of the work list names the same local file.
     void FetchEntry(int nSlot, const FileEntry& entry, bool bRepeat);
     FetchResult FetchEntryFile(HttpFetcher& fetcher, const FileEntry& entry);
-    FetchResult FetchWithRetries(const std::function<FetchResult()>& attempt, bool bRefetchRejected);
+    FetchResult FetchWithRetries(const std::function<FetchResult(uint64_t nFresh)>& attempt, bool bRefetchRejected,
+                                 uint64_t& nFresh);
     FetchResult FetchChangedBlocks(HttpFetcher& fetcher, const FileEntry& entry, const std::string& strLocal,
-                                   BodyCheck& check);
+                                   BodyCheck& check, uint64_t& nFresh);
     FetchResult FetchPatched(HttpFetcher& fetcher, const FileEntry& entry, const std::string& strLocal,
-                             BodyCheck& check);
+                             BodyCheck& check, uint64_t& nFresh);
     std::string InstalledBaseName(const FileEntry& entry, const std::string& strLocal);
     void ProgressStep();
     void EndOfRun(bool bResult);
