@@ -5,6 +5,7 @@
 
 #include <new>
 
+#include "framework/SupportLog.h"
 #include "net/RequestInfo.h"
 #include "net/TransferMath.h"
 
@@ -38,7 +39,7 @@ FetchResult DeltaTransfer::Run(const std::string& strIndexPath, BodyCheck* pInde
     if (!m_bTakenWhole) {
         m_fetcher.m_request.Close();
         if (m_pCheck && !m_pCheck->Accept()) {
-            OutputDebugStringA("GetFile: the rebuilt file failed its check");
+            fw::LogFailure("GetFile: the rebuilt file failed its check");
             return FETCH_REJECTED;
         }
     }
@@ -57,7 +58,7 @@ FetchResult DeltaTransfer::FetchIndex(const std::string& strPath, BodyCheck* pIn
     uint64_t nLength = 0;
     if (nStatus != 200 || !QueryContentLength(hRequest, &nLength) || nLength > BLOCK_INDEX_MAX_BYTES ||
         (pIndexCheck && !pIndexCheck->AcceptsLength(nLength))) {
-        OutputDebugStringA("GetFile: no usable block index");
+        fw::LogFailure("GetFile: no usable block index");
         return FETCH_NOT_FOUND;
     }
     std::string strText(static_cast<size_t>(nLength), '\0');
@@ -79,7 +80,7 @@ FetchResult DeltaTransfer::FetchIndex(const std::string& strPath, BodyCheck* pIn
     }
     std::string strWhy;
     if (!ParseBlockIndex(strText.data(), strText.size(), m_index, strWhy)) {
-        OutputDebugStringA(("GetFile: block index refused: " + strWhy).c_str());
+        fw::LogFailure(("GetFile: block index refused: " + strWhy).c_str());
         return FETCH_REJECTED;
     }
     if (m_pCheck && !m_pCheck->AcceptsLength(m_index.nFileSize)) return FETCH_REJECTED;
@@ -203,7 +204,7 @@ FetchResult DeltaTransfer::ReceiveRange() {
         if (status == MultipartReader::kSourceFailed) return ReadFailure();
         if (status != MultipartReader::kOk || nFirst != range.nFirst || nLast != range.nFirst + range.nLength - 1 ||
             nTotal != m_index.nFileSize) {
-            OutputDebugStringA("GetFile: a part that isn't the span asked for");
+            fw::LogFailure("GetFile: a part that isn't the span asked for");
             return FETCH_REJECTED;
         }
     }
@@ -266,7 +267,7 @@ FetchResult DeltaTransfer::CheckSingleRange(HINTERNET hRequest, size_t nAsked) {
     if (!ParseContentRange(QueryHeader(hRequest, "Content-Range").c_str(), &nFirst, &nLast, &nTotal) ||
         !QueryContentLength(hRequest, &nLength) || nFirst != range.nFirst || nLength != range.nLength ||
         nLast != nFirst + nLength - 1 || nTotal != m_index.nFileSize) {
-        OutputDebugStringA("GetFile: an answer with other spans than asked for");
+        fw::LogFailure("GetFile: an answer with other spans than asked for");
         return FETCH_REJECTED;
     }
     if (nAsked > 1) m_fetcher.m_bSingleRanges = true;
@@ -278,7 +279,7 @@ FetchResult DeltaTransfer::CheckSingleRange(HINTERNET hRequest, size_t nAsked) {
 // A range request answered with the whole file: the body is taken as any
 // whole download, so that nothing travels twice.
 FetchResult DeltaTransfer::TakeWhole(HINTERNET hRequest) {
-    OutputDebugStringA("GetFile: the server answered a range request with the whole file");
+    fw::LogLine("GetFile: the server answered a range request with the whole file");
     m_fetcher.m_bSingleRanges = true;
     HttpFetcher::Answer answer;
     if (!QueryContentLength(hRequest, &answer.nTotal)) return FETCH_NOT_FOUND;
@@ -303,7 +304,7 @@ FetchResult HttpFetcher::FetchDelta(char* pszRequestPath, char* pszIndexPath, co
         net::DeltaTransfer delta(*this, pCheck);
         result = delta.Run(pszIndexPath, pIndexCheck);
     } catch (const std::bad_alloc&) {
-        OutputDebugStringA("GetFile: no memory for a rebuilt download");
+        fw::LogFailure("GetFile: no memory for a rebuilt download");
     }
     return EndTransfer(result);
 }

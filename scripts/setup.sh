@@ -20,7 +20,7 @@ packages=(
   libgtest-dev
   wine wine64 wine64-preloader libgnutls30
   xvfb x11-apps fonts-wqy-zenhei locales
-  nginx-light curl zsync
+  nginx-light curl zsync squid
 )
 # Without its preloader, 64-bit Wine now and then fails to reserve its address
 # space at start (a process that never runs); so it is part of every machine.
