@@ -59,6 +59,8 @@ public:
     // made writable first; one that is in use (a starting process, a virus
     // scanner) is retried every 100 ms for up to 5 s, or until bAbort is set.
     bool Commit(const std::atomic<bool>& bAbort);
+    // The open temporary file (read and write), for a writer that maps it.
+    HANDLE Handle() const { return m_file.Get(); }
 
 private:
     bool Open(DWORD dwDisposition);

@@ -21,6 +21,7 @@ packages=(
   wine wine64 wine64-preloader libgnutls30
   xvfb x11-apps fonts-wqy-zenhei locales
   nginx-light curl zsync squid
+  libzstd-dev zstd dpkg-dev
 )
 # Without its preloader, 64-bit Wine now and then fails to reserve its address
 # space at start (a process that never runs); so it is part of every machine.
@@ -96,6 +97,66 @@ for arch in i686 x86_64; do
     esac
   fi
 done
+
+# zstd for the cross builds (the client's patch decoder, publish.exe's encoder):
+# Debian packages no MinGW build of it, so its static library is built from
+# Debian's own source package, which apt-get checks against the signed index
+# and dpkg-source against the .dsc. Built once per architecture into
+# $SELFRENEW_DEPS (CMake looks there); skipped when both libraries are there.
+deps=${SELFRENEW_DEPS:-/var/cache/selfrenew-deps}
+src_list=/etc/apt/sources.list.d/selfrenew-src.sources
+zstd_built() { [ -f "$deps/$1/lib/libzstd.a" ] && [ -f "$deps/$1/include/zstd.h" ]; }
+add_source_entry() {  # the distribution's own binary entries, as deb-src
+  [ -f "$src_list" ] && return 0
+  local codename
+  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  # Every stanza of the enabled deb822 files whose suites name this release.
+  awk -v rel="$codename" '
+    BEGIN { RS=""; ORS="\n\n" }
+    $0 ~ ("Suites:[^\n]*(^|[ \t])" rel "([ \t\n]|$)") && $0 ~ /Types:[^\n]*deb/ {
+      out=""; n=split($0, lines, "\n")
+      for (i=1; i<=n; i++) {
+        if (lines[i] ~ /^#/) continue
+        if (lines[i] ~ /^Types:/) lines[i]="Types: deb-src"
+        if (lines[i] ~ /^Suites:/) lines[i]="Suites: " rel
+        out=out lines[i] "\n"
+      }
+      printf "%s\n", out
+    }' /etc/apt/sources.list.d/*.sources | $SUDO tee "$src_list" >/dev/null
+  if ! grep -q '^URIs:' "$src_list"; then
+    $SUDO rm -f "$src_list"
+    echo "setup: error: no deb822 entry for this release to take a deb-src entry from" >&2
+    return 1
+  fi
+  updated=0
+}
+build_zstd_mingw() {
+  local work arch dir
+  add_source_entry
+  update_indexes
+  work=$(mktemp -d)
+  chmod 755 "$work"  # apt's unprivileged downloader writes into it
+  (cd "$work" && apt-get source -qq zstd >/dev/null)
+  dir=$(find "$work" -mindepth 1 -maxdepth 1 -type d | head -n 1)
+  if [ -z "$dir" ] || [ ! -f "$dir/lib/zstd.h" ]; then
+    echo "setup: error: zstd's source package didn't unpack" >&2
+    return 1
+  fi
+  for arch in i686 x86_64; do
+    zstd_built "$arch" && continue
+    make -s -C "$dir/lib" clean >/dev/null 2>&1 || true
+    # The static library only, single-threaded; no legacy formats.
+    make -s -C "$dir/lib" -j2 libzstd.a CC="$arch-w64-mingw32-gcc" AR="$arch-w64-mingw32-ar" \
+         ZSTD_LEGACY_SUPPORT=0 CFLAGS="-O2" >/dev/null
+    $SUDO mkdir -p "$deps/$arch/lib" "$deps/$arch/include"
+    $SUDO cp "$dir/lib/libzstd.a" "$deps/$arch/lib/"
+    $SUDO cp "$dir/lib/zstd.h" "$dir/lib/zstd_errors.h" "$dir/lib/zdict.h" "$deps/$arch/include/"
+  done
+  rm -rf "$work"
+}
+if ! zstd_built i686 || ! zstd_built x86_64; then
+  build_zstd_mingw
+fi
 
 . "$(dirname "${BASH_SOURCE[0]}")/arch.sh"
 echo "setup: all build and test tools are present; the tests run the $SELFRENEW_ARCH build"

@@ -70,5 +70,11 @@ std::string FormatChangeReport(const ChangeReport& r) {
     std::string strText = sz;
     snprintf(sz, sizeof sz, "%llu bytes", r.m_nDownloadBytes);
     if (r.m_bFirst) return strText + "; nothing was live: a fresh install downloads " + sz + " (" + Megabytes(r.m_nDownloadBytes) + ")";
-    return strText + "; a player on the previous release downloads " + sz + " (" + Megabytes(r.m_nDownloadBytes) + ")";
+    if (!r.m_nPatched)
+        return strText + "; a player on the previous release downloads " + sz + " (" + Megabytes(r.m_nDownloadBytes) + ")";
+    unsigned long long nWithPatches = r.m_nDownloadBytes - r.m_nPatchedFileBytes + r.m_nPatchBytes;
+    snprintf(sz, sizeof sz, "%llu bytes", nWithPatches);
+    strText += "; a player on the previous release downloads " + std::string(sz) + " (" + Megabytes(nWithPatches) + ")";
+    snprintf(sz, sizeof sz, " with %u patch(es), %llu bytes whole", r.m_nPatched, r.m_nDownloadBytes);
+    return strText + sz;
 }

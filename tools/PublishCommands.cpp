@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "net/BlockIndex.h"
+#include "net/PatchName.h"
 #include "tools/ChangeReport.h"
 #include "tools/DiskFiles.h"
 #include "tools/ProgressLine.h"
@@ -33,14 +34,10 @@ bool ReadNames(const CommandLine& line, DiskNames& nNames) {
     return true;
 }
 
-// --delta-min: a size with an optional K, M or G (powers of 1024), or "off".
-// Blocks are at least 4 KiB, so an index of a smaller file would hold one block.
-bool ReadDeltaMin(const CommandLine& line, uint64_t& nMin) {
-    std::string strValue = line.Value("--delta-min", "");
-    nMin = net::DELTA_MIN_BYTES;
-    if (!line.Has("--delta-min")) return true;
+// A size with an optional K, M or G (powers of 1024), or "off" (0); false for anything else.
+bool ReadSize(const std::string& strValue, uint64_t nLeast, uint64_t& nSize) {
     if (strValue == "off") {
-        nMin = 0;
+        nSize = 0;
         return true;
     }
     char* pEnd = nullptr;
@@ -52,13 +49,34 @@ bool ReadDeltaMin(const CommandLine& line, uint64_t& nMin) {
         if (nShift > 0) ++pEnd;
     }
     bool bOk = !strValue.empty() && strValue[0] >= '0' && strValue[0] <= '9' && pEnd && !*pEnd && nShift >= 0 &&
-               n <= (UINT64_MAX >> nShift) && (n << nShift) >= net::BLOCK_SIZE_MIN;
-    if (!bOk) {
-        fputs("publish: --delta-min takes a size of 4K or more (K, M, G: powers of 1024) or off\n", stderr);
+               n <= (UINT64_MAX >> nShift) && (n << nShift) >= nLeast;
+    if (bOk) nSize = static_cast<uint64_t>(n) << nShift;
+    return bOk;
+}
+
+// --patch-min and --patch-from.
+bool ReadPatchOptions(const CommandLine& line, PatchOptions& patch) {
+    patch.m_nMinBytes = net::PATCH_MIN_BYTES;
+    if (line.Has("--patch-min") && !ReadSize(line.Value("--patch-min", ""), 1, patch.m_nMinBytes)) {
+        fputs("publish: --patch-min takes a size (K, M, G: powers of 1024) or off\n", stderr);
         return false;
     }
-    nMin = static_cast<uint64_t>(n) << nShift;
+    long nFrom = ReadCount(line.Value("--patch-from", "1"), 1, 1000);
+    if (nFrom < 0) {
+        fputs("publish: --patch-from takes a number from 1 to 1000\n", stderr);
+        return false;
+    }
+    patch.m_nFrom = static_cast<unsigned>(nFrom);
     return true;
+}
+
+// --delta-min: a size with an optional K, M or G (powers of 1024), or "off".
+// Blocks are at least 4 KiB, so an index of a smaller file would hold one block.
+bool ReadDeltaMin(const CommandLine& line, uint64_t& nMin) {
+    nMin = net::DELTA_MIN_BYTES;
+    if (!line.Has("--delta-min") || ReadSize(line.Value("--delta-min", ""), net::BLOCK_SIZE_MIN, nMin)) return true;
+    fputs("publish: --delta-min takes a size of 4K or more (K, M, G: powers of 1024) or off\n", stderr);
+    return false;
 }
 
 // --key and --expires-days; the key is read and tried before anything is written.
@@ -96,7 +114,8 @@ void PrintResult(const PublishResult& result, const std::string& strSite, const 
 }
 
 // Writes the scanned release into the site and switches to it.
-int WriteScanned(const CommandLine& line, const ReleaseScan& scan, const SigningOptions& signing, unsigned nKeep) {
+int WriteScanned(const CommandLine& line, const ReleaseScan& scan, const SigningOptions& signing, unsigned nKeep,
+                 const PatchOptions& patch, ChangeReport report) {
     const std::string& strRelease = line.m_args[0];
     const std::string& strSite = line.m_args[1];
     const std::string& strProduct = line.m_args[2];
@@ -105,6 +124,11 @@ int WriteScanned(const CommandLine& line, const ReleaseScan& scan, const Signing
     options.m_nKeep = nKeep;
     options.m_onProgress = [&](const PublishProgress& p) {
         progress.Show("publishing", p.m_nFilesDone, p.m_nFiles, p.m_nBytesDone, p.m_nBytes);
+    };
+    options.m_patch = patch;
+    options.m_patch.m_bNameBySha256 = SigningRequested(signing);
+    options.m_patch.m_onProgress = [&](uint64_t nDone, uint64_t nFiles, uint64_t nBytesDone, uint64_t nBytes) {
+        progress.Show("patching", nDone, nFiles, nBytesDone, nBytes);
     };
     if (SigningRequested(signing)) {
         std::string strPreviousSig = DiskJoin(SiteLayoutOf(strSite, strProduct).m_strLive, "filelist.sig");
@@ -121,6 +145,14 @@ int WriteScanned(const CommandLine& line, const ReleaseScan& scan, const Signing
         fprintf(stderr, "publish: %s\n", strError.c_str());
         return 1;
     }
+    report.m_nPatched = result.m_patches.m_nLivePatched;
+    report.m_nPatchedFileBytes = result.m_patches.m_nLiveFileBytes;
+    report.m_nPatchBytes = result.m_patches.m_nLivePatchBytes;
+    printf("publish: %s\n", FormatChangeReport(report).c_str());
+    if (result.m_patches.m_nWritten || result.m_patches.m_nTooLarge)
+        printf("publish: %u patch(es) written, %llu bytes; %u not written (not smaller than %u%% of the file)\n",
+               result.m_patches.m_nWritten, static_cast<unsigned long long>(result.m_patches.m_nBytes),
+               result.m_patches.m_nTooLarge, net::PATCH_MAX_PERCENT);
     PrintResult(result, strSite, strProduct);
     return 0;
 }
@@ -140,7 +172,10 @@ int RunPublish(const CommandLine& line) {
     scanOptions.m_strProduct = strProduct;
     if (nKeep < 0) fputs("publish: --keep takes a number from 1 to 1000\n", stderr);
     uint64_t nDeltaMin = 0;
-    if (nKeep < 0 || !ReadNames(line, scanOptions.m_nNames) || !ReadDeltaMin(line, nDeltaMin)) return 2;
+    PatchOptions patch;
+    if (nKeep < 0 || !ReadNames(line, scanOptions.m_nNames) || !ReadDeltaMin(line, nDeltaMin) ||
+        !ReadPatchOptions(line, patch))
+        return 2;
     SigningOptions signing;
     if (int nStatus = ReadSigning(line, signing)) return nStatus;
 
@@ -165,13 +200,15 @@ int RunPublish(const CommandLine& line) {
         fputs("publish: every path was left out, nothing to publish\n", stderr);
         return 1;
     }
-    printf("publish: %s\n", FormatChangeReport(CompareReleases(previous, bHadPrevious, scan.m_entries)).c_str());
+    // The report counts the patches players take, so a publish prints it once they are made.
+    ChangeReport report = CompareReleases(previous, bHadPrevious, scan.m_entries);
     if (line.Has("--dry-run")) {
+        printf("publish: %s\n", FormatChangeReport(report).c_str());
         puts("publish: dry run, nothing written");
         return 0;
     }
 
-    return WriteScanned(line, scan, signing, static_cast<unsigned>(nKeep));
+    return WriteScanned(line, scan, signing, static_cast<unsigned>(nKeep), patch, report);
 }
 
 int RunKeygen(const CommandLine& line) { return KeygenInto(line.m_args[0]); }

@@ -14,7 +14,7 @@ namespace {
 const char* const HELP =
     "Usage:\n"
     "  publish [--keep N] [--dry-run] [--skip-unsafe] [--names native|gbk] [--delta-min SIZE|off]\n"
-    "          [--key <private.pem> [--expires-days N]] <release-folder> <site-folder> <product>\n"
+    "          [--patch-min SIZE|off] [--patch-from N] [--key <private.pem> [--expires-days N]] <release-folder> <site-folder> <product>\n"
     "  publish check <http://host[:port]> <product> [--release <folder>] [--parallel N]\n"
     "          [--names native|gbk]\n"
     "  publish rollback <site-folder> <product>\n"
@@ -43,6 +43,13 @@ const char* const HELP =
     "                  fetch only the blocks of a changed file they don't hold; about\n"
     "                  12 bytes per block (blocks of 4 KiB to 1 MiB, about the square\n"
     "                  root of the file's size)\n"
+    "  --patch-min SIZE  changed files of SIZE or more get binary patches (default\n"
+    "                  64K; off: none), one against each of the --patch-from N\n"
+    "                  newest kept releases whose copy differs (default 1: the live\n"
+    "                  one), written to <id>/patches/<the file's path>/<base size>-\n"
+    "                  <base SHA-256, or checksum unsigned>; a patch not smaller than\n"
+    "                  half its file, or of a file whose old and new copies pass\n"
+    "                  512 MiB together, is not written\n"
     "\n"
     "The client reads names in GBK and tells files from folders by a \".\" in the\n"
     "name, so a file needs one and a folder must have none. Refused, each named\n"
@@ -83,7 +90,7 @@ const CommandForm COMMANDS[] = {
     {"check", 2, "", "--release|--parallel|--names", RunCheck},
     {"rollback", 2, "", "", RunRollback},
     {"keygen", 1, "", "", RunKeygen},
-    {nullptr, 3, "--dry-run|--skip-unsafe", "--keep|--names|--key|--expires-days|--delta-min", RunPublish},
+    {nullptr, 3, "--dry-run|--skip-unsafe", "--keep|--names|--key|--expires-days|--delta-min|--patch-min|--patch-from", RunPublish},
 };
 
 bool InList(const char* pszList, const std::string& strName) {

@@ -155,6 +155,18 @@ bool MakeFolders(const std::string& strSite, const SiteLayout& site, std::string
     return true;
 }
 
+// The releases patches start from: the live one, then the newest kept ones older than it.
+std::vector<std::string> PatchBases(const SiteLayout& site, unsigned nFrom) {
+    std::vector<std::string> bases;
+    std::string strLive = LiveReleaseId(site);
+    if (strLive.empty() || nFrom == 0) return bases;
+    bases.push_back(site.m_strLive);
+    std::vector<std::string> ids = ReleaseIds(site);
+    for (auto it = ids.rbegin(); it != ids.rend() && bases.size() < nFrom; ++it)
+        if (*it < strLive) bases.push_back(DiskJoin(site.m_strReleases, *it));
+    return bases;
+}
+
 // Fills the stage folder; true once it holds the release, its id and its list.
 bool FillStage(const std::string& strRoot, const std::string& strStage, const SiteLayout& site,
                const std::vector<PublishEntry>& entries, const PublishOptions& options, PublishResult& result,
@@ -162,6 +174,9 @@ bool FillStage(const std::string& strRoot, const std::string& strStage, const Si
     if (!DiskRemoveTree(strStage) || !DiskMakeFolder(strStage))
         return Fail(strError, "can't create the folder " + strStage);
     if (!StageFiles(strRoot, strStage, site.m_strLive, entries, options, result.m_nLinked, strError)) return false;
+    if (!WritePatches(strStage, PatchBases(site, options.m_patch.m_nFrom), entries, options.m_patch, result.m_patches,
+                      strError))
+        return false;
     if (!WriteTextFile(DiskJoin(strStage, ID_FILE), result.m_strId + "\n"))
         return Fail(strError, "can't write " + DiskJoin(strStage, ID_FILE));
     // The list goes in last, once every file it names is in place.

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/PatchMaker.h"
 #include "tools/Publisher.h"
 
 struct SiteLayout {
@@ -37,6 +38,7 @@ struct PublishProgress {
 struct PublishOptions {
     unsigned m_nKeep = 2;  // releases kept, the live one included
     std::function<void(const PublishProgress&)> m_onProgress;
+    PatchOptions m_patch;  // binary patches against the live and older kept releases
     // Runs once the new release folder holds its files and filelist.list, before
     // it goes live; false (with strError) stops the publish, nothing goes live.
     std::function<bool(const std::string& strReleaseDir, std::string& strError)> m_beforeSwitch;
@@ -47,6 +49,7 @@ struct PublishResult {
     std::string m_strPrevious;            // the one it replaced, empty if none
     std::vector<std::string> m_removed;   // releases past --keep, removed
     unsigned long long m_nLinked = 0;     // files taken over from the previous release unchanged
+    PatchStats m_patches;
 };
 
 // Writes the entries into a new release folder, then makes it live in one

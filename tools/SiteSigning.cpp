@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "net/BlockIndex.h"
+#include "net/PatchName.h"
 #include "tools/DiskFiles.h"
 #include "tools/FileDigest.h"
 #ifdef _WIN32
@@ -102,10 +103,35 @@ bool AddBlockIndex(const PublishEntry& e, std::vector<ManifestFile>& files, std:
     return true;
 }
 
+// A signed client takes a patch only at the size and SHA-256 signed here:
+// every patch the release serves for the file (net/PatchName.h).
+bool AddPatches(const std::string& strPatches, const PublishEntry& e, std::vector<ManifestFile>& files,
+                std::string& strError) {
+    std::string strFolder = ServedPath(strPatches, e.m_strSiteRel.empty() ? e.m_strRelPath : e.m_strSiteRel);
+    std::vector<DiskItem> items;
+    if (DiskKindOf(strFolder) != DiskKind::Dir) return true;
+    if (!DiskListFolder(strFolder, items)) {
+        strError = "can't read the patches of " + e.m_strRelPath;
+        return false;
+    }
+    for (const DiskItem& item : items) {
+        ManifestFile f;
+        f.m_strDir = net::PatchManifestDir(e.m_strDir, e.m_strName);
+        f.m_strName = item.m_strName;
+        if (item.m_nKind != DiskKind::File || !Sha256OfFile(DiskJoin(strFolder, item.m_strName), f.m_sha256, f.m_nSize)) {
+            strError = "can't read the patch " + DiskJoin(strFolder, item.m_strName) + " to sign it";
+            return false;
+        }
+        files.push_back(f);
+    }
+    return true;
+}
+
 // Each file's SHA-256 from the one read that also checked it while it was
 // staged; the served copy is read only where that read didn't hash it.
-bool HashServedFiles(const std::string& strRelease, const std::vector<PublishEntry>& entries,
-                     std::vector<ManifestFile>& files, std::string& strError) {
+bool HashServedFiles(const std::string& strRelease, const std::string& strPatches,
+                     const std::vector<PublishEntry>& entries, std::vector<ManifestFile>& files,
+                     std::string& strError) {
     for (const PublishEntry& e : entries) {
         if (e.m_bFolder) continue;
         ManifestFile f;
@@ -121,6 +147,7 @@ bool HashServedFiles(const std::string& strRelease, const std::vector<PublishEnt
         }
         files.push_back(f);
         if (!e.m_strBlockIndex.empty() && !AddBlockIndex(e, files, strError)) return false;
+        if (!AddPatches(strPatches, e, files, strError)) return false;
     }
     return true;
 }
@@ -171,7 +198,8 @@ bool SignReleaseFolder(const std::string& strRelease, const std::string& strPrev
         strError = "can't read " + strList + " to sign it";
         return false;
     }
-    if (!HashServedFiles(DiskJoin(strRelease, "release"), entries, files, strError)) return false;
+    if (!HashServedFiles(DiskJoin(strRelease, "release"), DiskJoin(strRelease, "patches"), entries, files, strError))
+        return false;
     uint64_t nExpires = opt.m_nExpiresDays ? nNow + opt.m_nExpiresDays * SECONDS_PER_DAY : 0;
     std::string strBody = FormatManifestBody(strProduct, NextSerial(PreviousSerial(strPreviousSig), nNow), nExpires,
                                              nListSize, listSha, files);

@@ -70,6 +70,14 @@ const LocalFileRow* LocalState::Find(const std::string& strKey) const {
     return it == m_rows.end() ? nullptr : &it->second;
 }
 
+bool LocalState::FindKept(const std::string& strKey, LocalFileRow& row) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    auto it = m_next.find(strKey);
+    if (it == m_next.end()) return false;
+    row = it->second;
+    return true;
+}
+
 void LocalState::Keep(const std::string& strKey, const LocalFileRow& row) {
     std::lock_guard<std::mutex> lock(m_lock);
     try {

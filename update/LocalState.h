@@ -67,6 +67,9 @@ public:
 
     // A row for the state this run leaves; safe from any thread.
     void Keep(const std::string& strKey, const LocalFileRow& row);
+    // The row this run's scan left for a key (what an installed file's bytes
+    // were when it was read); false when there is none. Safe from any thread.
+    bool FindKept(const std::string& strKey, LocalFileRow& row);
     // A file the run just installed: its metadata read now, its bytes known.
     // pSha256 is the signed digest, or nullptr.
     void KeepInstalled(const std::string& strPath, const std::string& strKey, uint32_t nCrc,

@@ -8,6 +8,7 @@
 #include "framework/EcdsaP256.h"
 #include "framework/SupportLog.h"
 #include "net/BlockIndex.h"
+#include "net/PatchName.h"
 #include "update/SerialStore.h"
 #include "update/UpdateKey.h"
 
@@ -144,6 +145,15 @@ bool ReleaseGuard::HoldIndex(const FileEntry& entry, SignedCheck& check) const {
         m_bAccepted ? m_manifest.Find(net::BlockIndexManifestDir(entry.m_strDir), entry.m_strName) : nullptr;
     if (!pIndex) return false;
     check.Hold(pIndex->m_nSize, pIndex->m_sha256, nullptr);
+    return true;
+}
+
+bool ReleaseGuard::HoldPatch(const FileEntry& entry, const std::string& strPatchName, SignedCheck& check) const {
+    if (!m_bKeyed) return true;
+    const ManifestFile* pPatch =
+        m_bAccepted ? m_manifest.Find(net::PatchManifestDir(entry.m_strDir, entry.m_strName), strPatchName) : nullptr;
+    if (!pPatch) return false;
+    check.Hold(pPatch->m_nSize, pPatch->m_sha256, nullptr);
     return true;
 }
 

@@ -73,6 +73,10 @@ public:
     // manifest signs for it; false when it signs none (then no index may be
     // taken). True without a key: any index will do, the file is checked whole.
     bool HoldIndex(const FileEntry& entry, SignedCheck& check) const;
+    // The same for the file's patch of this name (net/PatchName.h); false
+    // when the manifest signs no such patch, which then must not be fetched.
+    // True without a key: the patched file is checked whole.
+    bool HoldPatch(const FileEntry& entry, const std::string& strPatchName, SignedCheck& check) const;
     // The signed size and SHA-256 of a listed file, by which an installed
     // copy is judged; nullptr without a key or when the manifest signs none.
     const ManifestFile* SignedFile(const FileEntry& entry) const;

@@ -398,7 +398,8 @@ void UpdateSession::FetchEntry(int nSlot, const FileEntry& entry, bool bRepeat) 
     const ManifestFile* pSigned = m_guard.SignedFile(entry);
     m_localState.KeepInstalled(strLocal, LocalStateKey(entry.m_strDir, entry.m_strName), entry.m_nCrc,
                                pSigned ? pSigned->m_sha256 : nullptr);
-    LogOutcome(nSlot, entry, trace.bDelta ? "delta" : (trace.bResumed ? "resumed" : "whole"), trace, nullptr);
+    const char* pszHow = trace.pszPartial ? trace.pszPartial : (trace.bResumed ? "resumed" : "whole");
+    LogOutcome(nSlot, entry, pszHow, trace, nullptr);
     ProgressStep();
 }
 
@@ -433,13 +434,19 @@ FetchResult UpdateSession::FetchEntryFile(HttpFetcher& fetcher, const FileEntry&
     if (!m_guard.HoldFile(entry, check)) return FETCH_REJECTED;
     fetcher.m_hInternet = m_routes.Root(m_nServer);
     fetcher.m_hConnect = m_routes.Connection(m_nServer);
-    FetchResult result = FetchChangedBlocks(fetcher, entry, strLocal, check);
+    // A patch made against the installed copy, then the block delta, then the whole file.
+    FetchResult result = FetchPatched(fetcher, entry, strLocal, check);
+    trace.pszPartial = "patch";
+    if (result != FETCH_DONE && result != FETCH_CANCELLED && result != FETCH_DISK_FULL) {
+        result = FetchChangedBlocks(fetcher, entry, strLocal, check);
+        trace.pszPartial = "delta";
+    }
     if (result == FETCH_DONE || result == FETCH_CANCELLED || result == FETCH_DISK_FULL) {
-        trace.bDelta = true;
         trace.nTries = 1;
         trace.nServer = m_nServer;
         return result;
     }
+    trace.pszPartial = nullptr;
     result = FETCH_FAILED;
     const size_t nServers = m_routes.Count();
     for (size_t n = 0; n < nServers && !m_bCancel; ++n) {

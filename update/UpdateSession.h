@@ -85,7 +85,7 @@ private:
     struct EntryTrace {
         int nTries = 0;
         size_t nServer = 0;
-        bool bDelta = false;
+        const char* pszPartial = nullptr;  // "patch" or "delta": only what changed came
         bool bResumed = false;
     };
 
@@ -109,6 +109,9 @@ private:
     FetchResult FetchWithRetries(const std::function<FetchResult()>& attempt, bool bRefetchRejected);
     FetchResult FetchChangedBlocks(HttpFetcher& fetcher, const FileEntry& entry, const std::string& strLocal,
                                    BodyCheck& check);
+    FetchResult FetchPatched(HttpFetcher& fetcher, const FileEntry& entry, const std::string& strLocal,
+                             BodyCheck& check);
+    std::string InstalledBaseName(const FileEntry& entry, const std::string& strLocal);
     void ProgressStep();
     void EndOfRun(bool bResult);
     bool PauseUnlessCancelled(DWORD nMs);

@@ -5,12 +5,15 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <sstream>
 
 #include "support/Processes.h"
 #include "support/ScriptedServer.h"
+#include "net/PatchName.h"
 #include "update/Checksum.h"
 #include "tools/Publisher.h"
+#include "tools/SiteReleases.h"
 #include "tools/SiteSigning.h"
 
 namespace testing_support {
@@ -30,7 +33,8 @@ void MakeParents(const std::string& strRoot, const std::string& strRel) {
 }
 
 // Writes the release folder and the site; entries says what was published.
-bool WriteRelease(const std::string& strProduct, const ReleaseFiles& files, std::vector<PublishEntry>& entries) {
+bool WriteRelease(const std::string& strProduct, const ReleaseFiles& files, std::vector<PublishEntry>& entries,
+                  const PublishOptions& options = PublishOptions()) {
     std::string root = FreshDir("release-" + strProduct);
     for (const auto& f : files) {
         MakeParents(root, f.first);
@@ -48,7 +52,8 @@ bool WriteRelease(const std::string& strProduct, const ReleaseFiles& files, std:
     CreateDirectoryA(site.c_str(), nullptr);
     site.pop_back();
     entries = scan.m_entries;
-    return WriteSite(root, site, strProduct, scan.m_entries, error);
+    PublishResult result;
+    return PublishSite(root, site, strProduct, scan.m_entries, options, result, error);
 }
 
 }  // namespace
@@ -67,13 +72,28 @@ bool PublishRelease(const std::string& strProduct, const ReleaseFiles& files) {
     return WriteRelease(strProduct, files, entries);
 }
 
+bool PublishPatchedRelease(const std::string& strProduct, const ReleaseFiles& files, unsigned nPatchFrom,
+                           const std::string& strPrivatePem) {
+    PublishOptions options;
+    options.m_nKeep = nPatchFrom + 1;
+    options.m_patch.m_nMinBytes = net::PATCH_MIN_BYTES;
+    options.m_patch.m_nFrom = nPatchFrom;
+    options.m_patch.m_bNameBySha256 = !strPrivatePem.empty();
+    options.m_patch.m_nLevel = 9;  // the format of level 19, in less of the tests' time
+    if (strPrivatePem.empty()) {
+        std::vector<PublishEntry> entries;
+        return WriteRelease(strProduct, files, entries, options);
+    }
+    return PublishSignedRelease(strProduct, files, strPrivatePem, static_cast<uint64_t>(time(nullptr)), 0, &options);
+}
+
 bool PublishSignedRelease(const std::string& strProduct, const ReleaseFiles& files, const std::string& strPrivatePem,
-                          uint64_t nNow, unsigned nExpiresDays) {
+                          uint64_t nNow, unsigned nExpiresDays, const PublishOptions* pOptions) {
     // The live release's manifest names the serial the next one must pass; the
     // switch to a new release folder leaves it behind, so it comes along.
     std::string strLiveSig = ReadWholeFile(SiteProductFilePath(strProduct, "filelist.sig"));
     std::vector<PublishEntry> entries;
-    if (!WriteRelease(strProduct, files, entries)) return false;
+    if (!WriteRelease(strProduct, files, entries, pOptions ? *pOptions : PublishOptions())) return false;
     if (!strLiveSig.empty() && ReadWholeFile(SiteProductFilePath(strProduct, "filelist.sig")).empty() &&
         !WriteWholeFile(SiteProductFilePath(strProduct, "filelist.sig"), strLiveSig))
         return false;

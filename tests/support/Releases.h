@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+struct PublishOptions;
 namespace testsupport {
 class ScriptedServer;
 }
@@ -23,7 +24,11 @@ bool PublishRelease(const std::string& strProduct, const ReleaseFiles& files);
 // The same, then signed as "publish --key" signs it: nNow is the publishing
 // time in UTC seconds, so a test can publish a release that has expired.
 bool PublishSignedRelease(const std::string& strProduct, const ReleaseFiles& files, const std::string& strPrivatePem,
-                          uint64_t nNow, unsigned nExpiresDays = 0);
+                          uint64_t nNow, unsigned nExpiresDays = 0, const PublishOptions* pOptions = nullptr);
+// Publishes with binary patches against the nPatchFrom newest kept releases
+// (keeping them all), signed when a key is given.
+bool PublishPatchedRelease(const std::string& strProduct, const ReleaseFiles& files, unsigned nPatchFrom,
+                           const std::string& strPrivatePem = std::string());
 // The served copy of a published file, to change or delete behind the list's back.
 std::string SiteFilePath(const std::string& strProduct, const std::string& strRelPath);
 // A served file of the product's own folder: filelist.list, filelist.sig.

@@ -1,0 +1,89 @@
+// A changed file whose installed copy is the base of one of the release's
+// binary patches comes as that patch: fetched like any file (a cut one
+// resumes), applied onto the installed copy, checked whole. Anything amiss
+// leaves the block delta and the whole file to the run's usual way.
+#include <windows.h>
+
+#include <cstring>
+
+#include "framework/Handles.h"
+#include "framework/Sha256.h"
+#include "framework/SupportLog.h"
+#include "net/PatchApply.h"
+#include "net/PatchName.h"
+#include "update/Checksum.h"
+#include "update/UpdateSession.h"
+
+namespace {
+
+// Below this a patch's request costs about what the file does.
+const uint64_t kPatchAskMinBytes = 4 * 1024;
+// Fetched patches wait beside their file under this suffix until applied.
+const char* const kPatchSuffix = ".patch";
+
+// Any patch the client could apply: never more than the span it may patch.
+class PatchCheck : public BodyCheck {
+public:
+    uint64_t MaxBytes() const override { return net::PATCH_MAX_SPAN_BYTES; }
+    void Begin() override {}
+    void Update(const void*, size_t) override {}
+    bool Accept() override { return true; }
+};
+
+// The installed file as the system describes it now; false for no file.
+bool ReadInstalledRow(const std::string& strLocal, LocalFileRow& row) {
+    fw::UniqueHandle file(CreateFileA(strLocal.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    bool bDirectory = false;
+    return file.IsValid() && ReadFileRow(file.Get(), row, bDirectory) && !bDirectory;
+}
+
+}  // namespace
+
+// The patch name that fits the installed copy: by the digest this run's scan
+// read from it where the file is still as it was then, else by one read now.
+std::string UpdateSession::InstalledBaseName(const FileEntry& entry, const std::string& strLocal) {
+    LocalFileRow now, kept;
+    if (!ReadInstalledRow(strLocal, now) || now.m_nSize < kPatchAskMinBytes) return std::string();
+    const bool bSigned = m_guard.InForce();
+    bool bKnown = m_localState.FindKept(LocalStateKey(entry.m_strDir, entry.m_strName), kept) && kept.SameFileAs(now);
+    if (bSigned) {
+        if (!bKnown || !kept.m_bHasSha) {
+            unsigned long long nSize = 0;
+            if (!fw::FileSha256(strLocal.c_str(), kept.m_sha256, &nSize) || nSize != now.m_nSize) return std::string();
+        }
+        return net::PatchNameBySha256(now.m_nSize, kept.m_sha256);
+    }
+    if (!bKnown || !kept.m_bHasCrc) {
+        kept.m_nCrc = FileChecksum(strLocal.c_str(), -1, &m_bCancel);
+        if (kept.m_nCrc == 0xFFFFFFFF) return std::string();
+    }
+    return net::PatchNameByCrc(now.m_nSize, kept.m_nCrc);
+}
+
+FetchResult UpdateSession::FetchPatched(HttpFetcher& fetcher, const FileEntry& entry, const std::string& strLocal,
+                                        BodyCheck& check) {
+    std::string strName = InstalledBaseName(entry, strLocal);
+    if (strName.empty() || m_bCancel) return FETCH_NOT_FOUND;
+    const bool bRoot = entry.m_strDir == "/" || entry.m_strDir == "\\";
+    const std::string strUrl = "/kroupdate/" + m_strProduct + "/patches/" +
+                               (bRoot ? entry.m_strName : entry.m_strDir + "/" + entry.m_strName) + "/" + strName;
+    const std::string strPatch = strLocal + kPatchSuffix;
+    char szUrl[MAX_PATH];
+    // Its part file's suffix must fit as well.
+    if (strUrl.size() >= sizeof szUrl || strPatch.size() + 5 >= MAX_PATH) return FETCH_NOT_FOUND;
+    PatchCheck sane;
+    SignedCheck patchCheck(sane);
+    // Signed releases: only a patch the manifest signs is asked for at all.
+    if (!m_guard.HoldPatch(entry, strName, patchCheck)) return FETCH_NOT_FOUND;
+    FetchResult result = FetchWithRetries(
+        [&] {
+            std::memcpy(szUrl, strUrl.c_str(), strUrl.size() + 1);
+            return fetcher.Fetch(szUrl, strPatch.c_str(), &patchCheck);
+        },
+        false);
+    if (result == FETCH_DONE) result = net::ApplyPatch(strLocal.c_str(), strPatch.c_str(), strLocal.c_str(), &check, m_bCancel);
+    DeleteFileA(strPatch.c_str());
+    fw::LogLine(((result == FETCH_DONE ? "Patch: applied " : "Patch: none taken for ") + strUrl).c_str());
+    return result;
+}
