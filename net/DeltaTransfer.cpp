@@ -243,6 +243,15 @@ FetchResult DeltaTransfer::OpenRanges() {
     HINTERNET hRequest = nullptr;
     int nStatus = 0;
     FetchResult result = m_fetcher.SendFollowingRedirects(m_fetcher.m_strRequestPath, strHeaders, &hRequest, &nStatus);
+    // Caches refuse several spans of one object (416) or send all of it (200)
+    // where they serve one span per request: so it goes on, never taking the
+    // whole file for a few changed blocks.
+    if (nAsked > 1 && (nStatus == 416 || nStatus == 200) && !m_fetcher.m_request.IsAborted()) {
+        fw::LogLine("GetFile: several spans in one request refused; asking one per request");
+        m_fetcher.m_bSingleRanges = true;
+        m_fetcher.m_request.Abandon();
+        return OpenRanges();
+    }
     if (result != FETCH_DONE) return result;
     // The whole file: the server ignores ranges, or the file changed since.
     if (nStatus == 200) return TakeWhole(hRequest);

@@ -12,6 +12,7 @@
 
 #include "framework/SupportLog.h"
 #include "net/RequestInfo.h"
+#include "net/RequestShape.h"
 #include "net/TransferMath.h"
 
 using net::DebugFetchError;
@@ -66,12 +67,13 @@ bool HttpFetcher::GetFile(char* pszRequestPath, const char* pszLocalPath, BodyCh
     return Fetch(pszRequestPath, pszLocalPath, pCheck) == FETCH_DONE;
 }
 
-FetchResult HttpFetcher::Fetch(char* pszRequestPath, const char* pszLocalPath, BodyCheck* pCheck) {
-    BeginTransfer(pszRequestPath, pszLocalPath);
+FetchResult HttpFetcher::Fetch(char* pszRequestPath, const char* pszLocalPath, BodyCheck* pCheck, bool bRevalidate) {
+    BeginTransfer(pszRequestPath, pszLocalPath, bRevalidate);
     return EndTransfer(RunTransfer(pCheck));
 }
 
-void HttpFetcher::BeginTransfer(char* pszRequestPath, const char* pszLocalPath) {
+void HttpFetcher::BeginTransfer(char* pszRequestPath, const char* pszLocalPath, bool bRevalidate) {
+    m_bRevalidate = bRevalidate;
     ToSlashes(pszRequestPath);
     fw::LogFormat("GetFile %.300s", pszRequestPath);
     m_nLastStatus = 0;
@@ -238,8 +240,8 @@ FetchResult HttpFetcher::SendFollowingRedirects(std::string strPath, const std::
 // kept bytes, with a readable length no longer than nMaxBytes.
 FetchResult HttpFetcher::OpenChecked(uint64_t nHave, const std::string& strValidator, uint64_t nMaxBytes,
                                      Answer* pAnswer, int* pnStatus) {
-    std::string strHeaders;
-    if (nHave > 0) strHeaders = "Range: bytes=" + std::to_string(nHave) + "-\r\nIf-Range: " + strValidator + "\r\n";
+    std::string strHeaders = m_bRevalidate ? net::kRevalidateHeaders : "";
+    if (nHave > 0) strHeaders += "Range: bytes=" + std::to_string(nHave) + "-\r\nIf-Range: " + strValidator + "\r\n";
     HINTERNET hRequest = nullptr;
     int& nStatus = *pnStatus;
     nStatus = 0;

@@ -73,14 +73,17 @@ public:
     // pszRequestPath to "/" in place. True only for a complete body that
     // passed pCheck (when given) and replaced the target.
     bool GetFile(char* pszRequestPath, const char* pszLocalPath, BodyCheck* pCheck = nullptr);
-    // The same, saying how it ended.
-    FetchResult Fetch(char* pszRequestPath, const char* pszLocalPath, BodyCheck* pCheck);
+    // The same, saying how it ended. bRevalidate: the body changes under this
+    // address (the list, its signature), so every cache on the way must check
+    // with the origin first.
+    FetchResult Fetch(char* pszRequestPath, const char* pszLocalPath, BodyCheck* pCheck, bool bRevalidate = false);
     // Rebuilds the file from the blocks of the installed copy it replaces and
     // asks only for the spans that differ (one Range request for several
-    // where the server answers multipart/byteranges), led by the file's block
-    // index at pszIndexPath, which pIndexCheck judges. The rebuilt file passes
-    // pCheck before it replaces the target. A server that answers a range
-    // with the whole file gets taken whole. Anything else amiss fails with
+    // where the server answers multipart/byteranges; one a request where it
+    // answers several with one, 416 or the whole file), led by the file's
+    // block index at pszIndexPath, which pIndexCheck judges. The rebuilt file
+    // passes pCheck before it replaces the target. A server that answers a
+    // single range with the whole file gets taken whole. Anything else amiss fails with
     // FETCH_NOT_FOUND (no index) or FETCH_REJECTED: the caller then fetches
     // the whole file. A cut transfer keeps its part, as Fetch does.
     FetchResult FetchDelta(char* pszRequestPath, char* pszIndexPath, const char* pszLocalPath, BodyCheck* pCheck,
@@ -131,7 +134,7 @@ private:
     };
 
     static void ToSlashes(char* pszPath);
-    void BeginTransfer(char* pszRequestPath, const char* pszLocalPath);
+    void BeginTransfer(char* pszRequestPath, const char* pszLocalPath, bool bRevalidate = false);
     FetchResult EndTransfer(FetchResult result);
     FetchResult RunTransfer(BodyCheck* pCheck);
     FetchResult OpenForPart(net::PartFile& part, uint64_t nMaxBytes, Answer* pAnswer);
@@ -152,12 +155,13 @@ private:
     DWORD m_dwSpeedTick = 0;
     DWORD m_dwBodyStart = 0;  // when the current body began: its rate sizes the reads
     DWORD m_nStallLimitMs = 30000;
+    bool m_bRevalidate = false;  // the running transfer asks caches to check with the origin
     net::AbortableRequest m_request;   // the running transfer's request
     fw::InternetHandle m_redirectConnect;  // another server a redirect sent this request to
     std::atomic<bool> m_bCancelled{false};
     net::DiskBudget* m_pDiskBudget = nullptr;
-    // This slot's server answered a multi-range request with one range or the
-    // whole file: from then on it asks one range per request.
+    // This slot's server answered a multi-range request with one range, 416 or
+    // the whole file: from then on it asks one range per request.
     bool m_bSingleRanges = false;
     int m_nLastStatus = 0;
     DWORD m_dwSendError = 0;

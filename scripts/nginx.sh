@@ -62,11 +62,18 @@ http {
   fastcgi_temp_path $state/tmp/fastcgi;
   uwsgi_temp_path $state/tmp/uwsgi;
   scgi_temp_path $state/tmp/scgi;
+  # The operators' guide's cache headers, so a cache in front serves as it
+  # would in production: versioned addresses for ever, the rest revalidated.
+  map \$arg_v \$release_cache { "" "no-cache"; default "public, max-age=31536000, immutable"; }
   server {
     listen 127.0.0.1:$port;
     server_name localhost;
     root $root;
     ${rate:+limit_rate $rate;}
+    location /kroupdate/ {
+      add_header Cache-Control \$release_cache always;
+      location ~ /filelist\.(list|sig)\$ { add_header Cache-Control "no-cache" always; }
+    }
   }
 }
 EOF

@@ -3,9 +3,25 @@
 #include <cstdlib>
 
 #include "tools/GbkNames.h"
+#include "tools/KeyPem.h"
 #include "tools/ProgressLine.h"
 #include "tools/PublishCommands.h"
 #include "tools/SiteCheck.h"
+
+namespace {
+
+// A PEM file is a few hundred bytes; more is no key.
+std::string KeyFileText(const std::string& strPath) {
+    std::string strText;
+    if (FILE* f = fopen(strPath.c_str(), "rb")) {
+        char buf[8192];
+        strText.assign(buf, fread(buf, 1, sizeof buf, f));
+        fclose(f);
+    }
+    return strText;
+}
+
+}  // namespace
 
 int RunCheck(const CommandLine& line) {
     SiteAddress address;
@@ -23,6 +39,16 @@ int RunCheck(const CommandLine& line) {
         return 2;
     }
     options.m_nParallel = static_cast<unsigned>(nParallel);
+    std::string strKey = line.Value("--key", "");
+    if (!strKey.empty()) {
+        unsigned char xy[KEY_PUBLIC_BYTES] = {};
+        std::string strWhy;
+        if (!ReadPublicKeyPem(KeyFileText(strKey), xy, strWhy)) {
+            fprintf(stderr, "publish check: %s: %s\n", strKey.c_str(), strWhy.c_str());
+            return 2;
+        }
+        options.m_strPublicKey.assign(reinterpret_cast<const char*>(xy), sizeof xy);
+    }
     std::string strNames = line.Value("--names", "native");
     options.m_scan.m_nNames = strNames == "gbk" ? DiskNames::Gbk : DiskNames::Native;
 

@@ -15,7 +15,7 @@ const char* const HELP =
     "Usage:\n"
     "  publish [--keep N] [--dry-run] [--skip-unsafe] [--names native|gbk] [--delta-min SIZE|off]\n"
     "          [--patch-min SIZE|off] [--patch-from N] [--key <private.pem> [--expires-days N]] <release-folder> <site-folder> <product>\n"
-    "  publish check <http://host[:port]> <product> [--release <folder>] [--parallel N]\n"
+    "  publish check <http://host[:port]> <product> [--release <folder>] [--key <public.pem>] [--parallel N]\n"
     "          [--names native|gbk]\n"
     "  publish rollback <site-folder> <product>\n"
     "  publish keygen <dir>\n"
@@ -71,6 +71,10 @@ const char* const HELP =
     "for another size or SHA-256). With\n"
     "--release it also compares the served list with that release folder: stale\n"
     "(another checksum, or listed but not in the release) and unlisted entries.\n"
+    "It fetches filelist.sig too and names it when it signs another list than the\n"
+    "one served, and each file whose bytes aren't the signed ones; with --key it\n"
+    "also verifies the signature (and a missing filelist.sig is a finding). Point\n"
+    "it at a cache or CDN address as well as at the origin: it asks as players do.\n"
     "  --parallel N    requests at once (default 4, 1 to 64)\n"
     "\n"
     "rollback: makes the newest kept release older than the live one live again.\n"
@@ -87,7 +91,7 @@ struct CommandForm {
 };
 
 const CommandForm COMMANDS[] = {
-    {"check", 2, "", "--release|--parallel|--names", RunCheck},
+    {"check", 2, "", "--release|--parallel|--names|--key", RunCheck},
     {"rollback", 2, "", "", RunRollback},
     {"keygen", 1, "", "", RunKeygen},
     {nullptr, 3, "--dry-run|--skip-unsafe", "--keep|--names|--key|--expires-days|--delta-min|--patch-min|--patch-from", RunPublish},

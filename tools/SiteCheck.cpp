@@ -11,8 +11,10 @@
 #include "tools/ListText.h"
 #include "tools/Signing.h"
 #include "update/Checksum.h"
+#include "update/Manifest.h"
 #include "update/FileList.h"
 #include "update/PathRules.h"
+#include "update/ServerPaths.h"
 
 namespace {
 
@@ -22,10 +24,11 @@ std::string EntryKey(const std::string& strDir, const std::string& strName) {
 
 // The list's entries read line by line with the client's own reader.
 bool FetchList(SiteFetcher& fetcher, const std::string& strProduct, std::vector<FileEntry>& entries,
-               std::string& strError) {
-    std::string strPath = "/kroupdate/" + strProduct + "/filelist.list", strBody;
+               std::string& strBody, std::string& strError) {
+    std::string strPath = "/kroupdate/" + strProduct + "/filelist.list";
     int nStatus = 0;
-    if (!fetcher.Get(strPath, [&](const char* p, size_t n) { strBody.append(p, n); }, nStatus, strError)) {
+    if (!fetcher.Get(ListAddress(strProduct), true, [&](const char* p, size_t n) { strBody.append(p, n); }, nStatus,
+                     strError)) {
         strError = strPath + ": " + strError;
         return false;
     }
@@ -34,6 +37,45 @@ bool FetchList(SiteFetcher& fetcher, const std::string& strProduct, std::vector<
         return false;
     }
     ParseFileListText(strBody, entries);
+    return true;
+}
+
+// filelist.sig as a signed client judges it against the list it was served
+// with: a cache holding one of the two stops every signed client. True when
+// there is a readable manifest of the served list to hold the files to.
+bool CheckSignature(SiteFetcher& fetcher, const CheckOptions& options, const std::string& strList,
+                    Manifest& manifest, CheckReport& report) {
+    const std::string strPath = "/kroupdate/" + options.m_strProduct + "/filelist.sig";
+    std::string strText, strError;
+    int nStatus = 0;
+    auto finding = [&](Finding nKind, const std::string& strDetail) {
+        report.m_findings.push_back({nKind, strPath, strDetail});
+        return false;
+    };
+    if (!fetcher.Get(SignatureAddress(options.m_strProduct), true, [&](const char* p, size_t n) {
+            if (strText.size() <= MANIFEST_MAX_BYTES) strText.append(p, n);
+        }, nStatus, strError))
+        return finding(Finding::Failed, strError);
+    if (nStatus == 404 && options.m_strPublicKey.empty()) return false;  // an unsigned product
+    if (nStatus == 404) return finding(Finding::Missing, "HTTP status 404: signed clients refuse the release");
+    if (nStatus != 200) return finding(Finding::Failed, "HTTP status " + std::to_string(nStatus));
+    std::string strWhy;
+    if (!ParseManifest(strText.data(), strText.size(), manifest, strWhy))
+        return finding(Finding::Damaged, "unreadable: " + strWhy);
+    const unsigned char* pKey = reinterpret_cast<const unsigned char*>(options.m_strPublicKey.data());
+    if (!options.m_strPublicKey.empty() &&
+        !VerifyMessageRaw(pKey, strText.data(), manifest.m_nSignedBytes, manifest.m_signature))
+        finding(Finding::Wrong, "not signed by the given key");
+    if (!EqualsNoCaseAZ(manifest.m_strProduct, options.m_strProduct))
+        finding(Finding::Wrong, "signed for the product " + manifest.m_strProduct);
+    unsigned char digest[32] = {};
+    Sha256Stream sha;
+    sha.Update(strList.data(), strList.size());
+    // Files are held to a manifest only where it signs the list served with it.
+    if (!sha.Finish(digest) || manifest.m_nListSize != strList.size() ||
+        memcmp(digest, manifest.m_listSha256, sizeof digest) != 0)
+        return finding(Finding::Stale, "signs another filelist.list than the one served (a cache holds an old one "
+                                       "of the two?): signed clients refuse the release");
     return true;
 }
 
@@ -55,8 +97,9 @@ std::string IndexProblem(const std::string& strIndex, uint64_t nFileSize, const 
 
 class ParallelChecker {
 public:
-    ParallelChecker(const SiteAddress& address, const CheckOptions& options, const std::vector<FileEntry>& files)
-        : m_address(address), m_options(options), m_files(files), m_results(files.size()) {}
+    ParallelChecker(const SiteAddress& address, const CheckOptions& options, const std::vector<FileEntry>& files,
+                    const Manifest* pManifest)
+        : m_address(address), m_options(options), m_files(files), m_pManifest(pManifest), m_results(files.size()) {}
 
     void Run() {
         unsigned nThreads = m_options.m_nParallel < 1 ? 1 : m_options.m_nParallel;
@@ -94,7 +137,8 @@ private:
         Sha256Stream sha;
         int nStatus = 0;
         std::string strError = strOpenError;
-        bool bAnswered = fetcher && fetcher->Get(strPath, [&](const char* p, size_t n) {
+        std::string strAddress = FileAddress(m_options.m_strProduct, e.m_strDir, e.m_strName, e.m_nCrc);
+        bool bAnswered = fetcher && fetcher->Get(strAddress, false, [&](const char* p, size_t n) {
             nCrc = ChecksumUpdate(nCrc, p, n);
             sha.Update(p, n);
             r.m_nBytes += n;
@@ -104,15 +148,25 @@ private:
         else if (nStatus == 404) r.m_findings.push_back({Finding::Missing, strPath, "HTTP status 404"});
         else if (nStatus != 200) r.m_findings.push_back({Finding::Failed, strPath, "HTTP status " + std::to_string(nStatus)});
         else if (nCrc != e.m_nCrc) r.m_findings.push_back({Finding::Wrong, strPath, "served bytes don't match the list's checksum"});
-        else if (r.m_nBytes >= net::BLOCK_SIZE_MIN && sha.Finish(digest)) CheckIndex(*fetcher, e, r, digest);
+        else if (!sha.Finish(digest)) r.m_findings.push_back({Finding::Failed, strPath, "SHA-256 failed"});
+        else if (!SignedAlike(e, r.m_nBytes, digest)) r.m_findings.push_back({Finding::Wrong, strPath, "served bytes aren't the ones filelist.sig signs"});
+        else if (r.m_nBytes >= net::BLOCK_SIZE_MIN) CheckIndex(*fetcher, e, r, digest);
         Progress(r.m_nBytes);
+    }
+
+    // Without a manifest there is nothing signed to differ from.
+    bool SignedAlike(const FileEntry& e, uint64_t nSize, const unsigned char sha256[32]) const {
+        if (!m_pManifest) return true;
+        const ManifestFile* pSigned = m_pManifest->Find(e.m_strDir, e.m_strName);
+        return pSigned && pSigned->m_nSize == nSize && memcmp(pSigned->m_sha256, sha256, 32) == 0;
     }
 
     // An index is optional (small files have none); one that is there must fit the file.
     void CheckIndex(SiteFetcher& fetcher, const FileEntry& e, FileResult& r, const unsigned char sha256[32]) {
         std::string strPath = SitePath("/blocks/", e), strIndex, strError;
         int nStatus = 0;
-        bool bAnswered = fetcher.Get(strPath, [&](const char* p, size_t n) {
+        std::string strAddress = BlockIndexAddress(m_options.m_strProduct, e.m_strDir, e.m_strName, e.m_nCrc);
+        bool bAnswered = fetcher.Get(strAddress, false, [&](const char* p, size_t n) {
             if (strIndex.size() <= net::BLOCK_INDEX_MAX_BYTES) strIndex.append(p, n);
         }, nStatus, strError);
         if (!bAnswered) r.m_findings.push_back({Finding::Failed, strPath, strError});
@@ -135,6 +189,7 @@ private:
     const SiteAddress& m_address;
     const CheckOptions& m_options;
     const std::vector<FileEntry>& m_files;
+    const Manifest* m_pManifest;  // the served filelist.sig, when there is a readable one
     std::vector<FileResult> m_results;
     std::atomic<size_t> m_next{0};
     std::mutex m_lock;
@@ -182,16 +237,20 @@ const char* FindingName(Finding nKind) {
 
 bool CheckSite(const SiteAddress& address, const CheckOptions& options, CheckReport& report, std::string& strError) {
     std::vector<FileEntry> listed;
+    Manifest manifest;
+    bool bSigned = false;
     {
         std::unique_ptr<SiteFetcher> fetcher = OpenSiteFetcher(address, strError);
-        if (!fetcher || !FetchList(*fetcher, options.m_strProduct, listed, strError)) return false;
+        std::string strList;
+        if (!fetcher || !FetchList(*fetcher, options.m_strProduct, listed, strList, strError)) return false;
+        bSigned = CheckSignature(*fetcher, options, strList, manifest, report);
     }
     if (!options.m_strRelease.empty() && !CompareWithRelease(options, listed, report, strError)) return false;
     std::vector<FileEntry> files;
     for (const FileEntry& e : listed)
         if (NameHasDot(e.m_strName)) files.push_back(e);
     report.m_nListed = static_cast<unsigned>(files.size());
-    ParallelChecker checker(address, options, files);
+    ParallelChecker checker(address, options, files, bSigned ? &manifest : nullptr);
     checker.Run();
     for (const FileResult& r : checker.Results()) {
         report.m_nBytes += r.m_nBytes;

@@ -20,6 +20,10 @@ struct CheckOptions {
     // A release folder the site should serve; empty to check against the list alone.
     std::string m_strRelease;
     ScanOptions m_scan;
+    // The release key's public point (X||Y) to verify filelist.sig with; empty
+    // to check it against the served list and files without the key (a
+    // product without filelist.sig is then an unsigned one).
+    std::string m_strPublicKey;
     std::function<void(const CheckProgress&)> m_onProgress;
 };
 

@@ -20,9 +20,12 @@ using BodySink = std::function<void(const char* p, size_t n)>;
 class SiteFetcher {
 public:
     virtual ~SiteFetcher() = default;
-    // GETs the path, its bytes as the client sends them, and hands the body to
-    // onData. False with strError when no HTTP answer came; else nStatus.
-    virtual bool Get(const std::string& strPath, const BodySink& onData, int& nStatus, std::string& strError) = 0;
+    // GETs an address as ServerPaths builds it for the client, with the
+    // client's headers (bRevalidate: net::kRevalidateHeaders as well), and
+    // hands the body to onData. False with strError when no HTTP answer came;
+    // else nStatus.
+    virtual bool Get(const std::string& strAddress, bool bRevalidate, const BodySink& onData, int& nStatus,
+                     std::string& strError) = 0;
 };
 
 // Once per process, before any fetcher and after the last one.

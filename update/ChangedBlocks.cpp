@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "net/BlockIndex.h"
+#include "update/ServerPaths.h"
 #include "update/UpdateSession.h"
 
 namespace {
@@ -31,23 +32,22 @@ bool IsLargeInstalledFile(const std::string& strLocal) {
 }  // namespace
 
 FetchResult UpdateSession::FetchChangedBlocks(HttpFetcher& fetcher, const FileEntry& entry,
-                                              const std::string& strLocal, BodyCheck& check) {
+                                              const std::string& strLocal, BodyCheck& check, uint64_t& nFresh) {
     if (!IsLargeInstalledFile(strLocal)) return FETCH_NOT_FOUND;
-    const bool bRoot = entry.m_strDir == "/" || entry.m_strDir == "\\";
-    const std::string strPath = bRoot ? entry.m_strName : entry.m_strDir + "/" + entry.m_strName;
-    const std::string strUrl = "/kroupdate/" + m_strProduct + "/release/" + strPath;
-    const std::string strIndex = "/kroupdate/" + m_strProduct + "/blocks/" + strPath;
-    char szUrl[MAX_PATH], szIndex[MAX_PATH];
-    if (strUrl.size() >= sizeof szUrl || strIndex.size() >= sizeof szIndex) return FETCH_NOT_FOUND;
     IndexCheck sane;
     SignedCheck indexCheck(sane);
     if (!m_guard.HoldIndex(entry, indexCheck)) return FETCH_NOT_FOUND;
     // Only a cut transfer is tried again here: any other failure falls back.
     return FetchWithRetries(
-        [&] {
+        [&](uint64_t nAddress) {
+            const std::string strUrl = FileAddress(m_strProduct, entry.m_strDir, entry.m_strName, entry.m_nCrc, nAddress);
+            const std::string strIndex =
+                BlockIndexAddress(m_strProduct, entry.m_strDir, entry.m_strName, entry.m_nCrc, nAddress);
+            char szUrl[kAddressCap], szIndex[kAddressCap];
+            if (strUrl.size() >= sizeof szUrl || strIndex.size() >= sizeof szIndex) return FETCH_NOT_FOUND;
             std::memcpy(szUrl, strUrl.c_str(), strUrl.size() + 1);
             std::memcpy(szIndex, strIndex.c_str(), strIndex.size() + 1);
             return fetcher.FetchDelta(szUrl, szIndex, strLocal.c_str(), &check, &indexCheck);
         },
-        false);
+        false, nFresh);
 }

@@ -12,6 +12,7 @@
 #include "net/PatchApply.h"
 #include "net/PatchName.h"
 #include "update/Checksum.h"
+#include "update/ServerPaths.h"
 #include "update/UpdateSession.h"
 
 namespace {
@@ -62,28 +63,32 @@ std::string UpdateSession::InstalledBaseName(const FileEntry& entry, const std::
 }
 
 FetchResult UpdateSession::FetchPatched(HttpFetcher& fetcher, const FileEntry& entry, const std::string& strLocal,
-                                        BodyCheck& check) {
+                                        BodyCheck& check, uint64_t& nFresh) {
     std::string strName = InstalledBaseName(entry, strLocal);
     if (strName.empty() || m_bCancel) return FETCH_NOT_FOUND;
     const bool bRoot = entry.m_strDir == "/" || entry.m_strDir == "\\";
-    const std::string strUrl = "/kroupdate/" + m_strProduct + "/patches/" +
-                               (bRoot ? entry.m_strName : entry.m_strDir + "/" + entry.m_strName) + "/" + strName;
+    const std::string strPath = "/kroupdate/" + m_strProduct + "/patches/" +
+                                (bRoot ? entry.m_strName : entry.m_strDir + "/" + entry.m_strName) + "/" + strName;
     const std::string strPatch = strLocal + kPatchSuffix;
-    char szUrl[MAX_PATH];
     // Its part file's suffix must fit as well.
-    if (strUrl.size() >= sizeof szUrl || strPatch.size() + 5 >= MAX_PATH) return FETCH_NOT_FOUND;
+    if (strPath.size() >= MAX_PATH || strPatch.size() + 5 >= MAX_PATH) return FETCH_NOT_FOUND;
     PatchCheck sane;
     SignedCheck patchCheck(sane);
     // Signed releases: only a patch the manifest signs is asked for at all.
     if (!m_guard.HoldPatch(entry, strName, patchCheck)) return FETCH_NOT_FOUND;
     FetchResult result = FetchWithRetries(
-        [&] {
+        [&](uint64_t nAddress) {
+            const std::string strUrl = PatchAddress(m_strProduct, entry.m_strDir, entry.m_strName, strName, entry.m_nCrc, nAddress);
+            char szUrl[kAddressCap];
+            if (strUrl.size() >= sizeof szUrl) return FETCH_NOT_FOUND;
             std::memcpy(szUrl, strUrl.c_str(), strUrl.size() + 1);
             return fetcher.Fetch(szUrl, strPatch.c_str(), &patchCheck);
         },
-        false);
+        false, nFresh);
     if (result == FETCH_DONE) result = net::ApplyPatch(strLocal.c_str(), strPatch.c_str(), strLocal.c_str(), &check, m_bCancel);
+    // A patched file that fails its check may come of a cache's patch: later tries ask elsewhere.
+    if (result == FETCH_REJECTED) nFresh = FreshToken();
     DeleteFileA(strPatch.c_str());
-    fw::LogLine(((result == FETCH_DONE ? "Patch: applied " : "Patch: none taken for ") + strUrl).c_str());
+    fw::LogLine(((result == FETCH_DONE ? "Patch: applied " : "Patch: none taken for ") + strPath).c_str());
     return result;
 }

@@ -10,6 +10,7 @@
 #include "net/BlockIndex.h"
 #include "net/PatchName.h"
 #include "update/SerialStore.h"
+#include "update/ServerPaths.h"
 #include "update/UpdateKey.h"
 
 namespace {
@@ -107,19 +108,21 @@ void ReleaseGuard::SetKey(const unsigned char* pKey) {
 }
 
 FetchResult ReleaseGuard::Start(HttpFetcher& fetcher, const std::string& strProduct, const std::string& strProgramDir,
-                                const std::string& strLocalPath) {
+                                const std::string& strLocalPath, uint64_t nFresh) {
     m_strProduct = strProduct;
     m_strProgramDir = strProgramDir;
     m_bAccepted = false;
     m_bListRefused = false;
     m_manifest = Manifest();
     if (!m_bKeyed) return FETCH_DONE;
-    std::string strUrl = "/kroupdate/" + strProduct + "/filelist.sig";
-    if (strUrl.size() >= MAX_PATH || strLocalPath.size() >= MAX_PATH) return FETCH_NOT_FOUND;
-    char szUrl[MAX_PATH];
+    std::string strUrl = SignatureAddress(strProduct, nFresh);
+    if (("/kroupdate/" + strProduct + "/filelist.sig").size() >= MAX_PATH || strUrl.size() >= kAddressCap ||
+        strLocalPath.size() >= MAX_PATH)
+        return FETCH_NOT_FOUND;
+    char szUrl[kAddressCap];
     std::memcpy(szUrl, strUrl.c_str(), strUrl.size() + 1);
     ManifestBody check(m_key, strProduct, ReadAcceptedSerial(strProgramDir, strProduct), m_manifest);
-    FetchResult result = fetcher.Fetch(szUrl, strLocalPath.c_str(), &check);
+    FetchResult result = fetcher.Fetch(szUrl, strLocalPath.c_str(), &check, true);
     m_bAccepted = result == FETCH_DONE;
     return result;
 }

@@ -59,8 +59,9 @@ public:
     // it fetches the product's filelist.sig with the fetcher into strLocalPath
     // and judges it: FETCH_DONE only for an accepted manifest; FETCH_REJECTED
     // for a refused one; the fetcher's result when it couldn't be fetched.
+    // nFresh: as for ServerPaths' addresses (0: the usual one).
     FetchResult Start(HttpFetcher& fetcher, const std::string& strProduct, const std::string& strProgramDir,
-                      const std::string& strLocalPath);
+                      const std::string& strLocalPath, uint64_t nFresh = 0);
     // Holds the list's check to the signed list; ListRefused() tells afterwards
     // whether the list was there but not the signed one.
     void HoldList(SignedCheck& check);

@@ -17,6 +17,7 @@
 #include "update/Checksum.h"
 #include "update/LocalScan.h"
 #include "update/PathRules.h"
+#include "update/ServerPaths.h"
 #include "update/TransferPool.h"
 #include "update/UpdatePaths.h"
 #include "update/UpdateSession.h"
@@ -42,8 +43,9 @@ std::string LocalPathOf(const FileEntry& entry) {
 }
 
 // Copies a path into a buffer of the fixed size; false when it doesn't fit.
-bool CopyPath(const std::string& strPath, char (&szOut)[kPathCap]) {
-    if (strPath.size() >= kPathCap) return false;
+template <size_t nCap>
+bool CopyPath(const std::string& strPath, char (&szOut)[nCap]) {
+    if (strPath.size() >= nCap) return false;
     std::memcpy(szOut, strPath.c_str(), strPath.size() + 1);
     return true;
 }
@@ -229,31 +231,19 @@ int UpdateSession::FetchListFromAnyServer(const std::string& strListPath, std::v
         if (m_routes.Connection(i) == nullptr) continue;
         bAnyConnection = true;
         MakeFetchers(1, m_routes.Root(i), m_routes.Connection(i));
-        bool bListed = false;
-        OnRoute(*m_fetchers[0], i, [&] {
-            bListed = FetchListFrom(strListPath, remote, &bRefused);
-            return bListed ? FETCH_DONE : FETCH_FAILED;
-        });
-        if (bListed) return static_cast<int>(i);
+        bool bThisRefused = false;
+        FetchResult result =
+            OnRoute(*m_fetchers[0], i, [&] { return FetchListFrom(strListPath, remote, 0, bThisRefused); });
+        // A cache on the way may hold an older list or signature than the
+        // origin: once more at addresses no cache has seen.
+        if (result == FETCH_REJECTED && !m_bCancel)
+            result = OnRoute(*m_fetchers[0], i,
+                             [&] { return FetchListFrom(strListPath, remote, FreshToken(), bThisRefused); });
+        if (result == FETCH_DONE) return static_cast<int>(i);
+        bRefused = bRefused || bThisRefused;
     }
     if (bRefused) return kRefusedList;
     return bAnyConnection || m_routes.Count() > 1 ? kNoList : kNoConnection;
-}
-
-// One server's list: signed releases take its manifest first, then only the
-// list it signs; a server that serves anything else is passed over.
-bool UpdateSession::FetchListFrom(const std::string& strListPath, std::vector<FileEntry>& remote, bool* pbRefused) {
-    remote.clear();
-    FetchResult signedResult =
-        m_guard.Start(*m_fetchers[0], m_strProduct, "", "UpdateINI/" + m_strProduct + "/filelist.sig");
-    if (m_guard.InForce()) OnSlotEnd(0);
-    if (signedResult != FETCH_DONE) {
-        *pbRefused = *pbRefused || signedResult == FETCH_REJECTED || signedResult == FETCH_NOT_FOUND;
-        return false;
-    }
-    if (FetchFileList(strListPath) && ReadListFile(strListPath, remote)) return true;
-    *pbRefused = *pbRefused || m_guard.ListRefused();
-    return false;
 }
 
 // An attempt on server i's way now; where the proxy failed it, once more
@@ -282,6 +272,25 @@ FetchResult UpdateSession::OnRoute(HttpFetcher& fetcher, size_t i, const std::fu
     return result;
 }
 
+// Signed releases: this server's manifest first, then only the list it signs;
+// a server that serves anything else is passed over, and bRefused says it
+// served a release that isn't good (it stays set). FETCH_REJECTED when a body failed its check.
+FetchResult UpdateSession::FetchListFrom(const std::string& strListPath, std::vector<FileEntry>& remote,
+                                         uint64_t nFresh, bool& bRefused) {
+    remote.clear();
+    FetchResult result =
+        m_guard.Start(*m_fetchers[0], m_strProduct, "", "UpdateINI/" + m_strProduct + "/filelist.sig", nFresh);
+    if (m_guard.InForce()) OnSlotEnd(0);
+    if (result != FETCH_DONE) {
+        bRefused = bRefused || result == FETCH_REJECTED || result == FETCH_NOT_FOUND;
+        return result;
+    }
+    result = FetchFileList(strListPath, nFresh);
+    bRefused = bRefused || m_guard.ListRefused();
+    if (result == FETCH_DONE && !ReadListFile(strListPath, remote)) return FETCH_FAILED;
+    return m_guard.ListRefused() ? FETCH_REJECTED : result;
+}
+
 // An error page served as the list reads as no entries at all; an empty file
 // is a release without files.
 bool UpdateSession::ReadListFile(const std::string& strListPath, std::vector<FileEntry>& remote) {
@@ -297,16 +306,17 @@ bool UpdateSession::ReadListFile(const std::string& strListPath, std::vector<Fil
     return !remote.empty() || bEmptyFile;
 }
 
-bool UpdateSession::FetchFileList(const std::string& strLocalPath) {
-    char szUrl[kPathCap];
-    if (!CopyPath("/kroupdate/" + m_strProduct + "/filelist.list", szUrl) || strLocalPath.size() >= kListPathCap)
-        return false;
+FetchResult UpdateSession::FetchFileList(const std::string& strLocalPath, uint64_t nFresh) {
+    char szUrl[kAddressCap];
+    if (("/kroupdate/" + m_strProduct + "/filelist.list").size() >= kPathCap ||
+        !CopyPath(ListAddress(m_strProduct, nFresh), szUrl) || strLocalPath.size() >= kListPathCap)
+        return FETCH_NOT_FOUND;
     ListCheck sane;
     SignedCheck check(sane);
     m_guard.HoldList(check);  // signed releases: exactly the signed list
-    FetchResult result = m_fetchers[0]->Fetch(szUrl, strLocalPath.c_str(), &check);
+    FetchResult result = m_fetchers[0]->Fetch(szUrl, strLocalPath.c_str(), &check, true);
     OnSlotEnd(0);
-    return result == FETCH_DONE;
+    return result;
 }
 
 bool UpdateSession::CompareWithLocalFiles(const std::vector<FileEntry>& remote) {
@@ -422,11 +432,10 @@ void UpdateSession::LogOutcome(int nSlot, const FileEntry& entry, const char* ps
 // other servers before it counts as failed.
 FetchResult UpdateSession::FetchEntryFile(HttpFetcher& fetcher, const FileEntry& entry, EntryTrace& trace) {
     std::string strLocal = LocalPathOf(entry);
-    std::string strUrl = "/kroupdate/" + m_strProduct + "/release/" +
-                         (IsRootDir(entry.m_strDir) ? entry.m_strName : entry.m_strDir + "/" + entry.m_strName);
-    char szUrl[kPathCap];
+    std::string strPath = "/kroupdate/" + m_strProduct + "/release/" +
+                          (IsRootDir(entry.m_strDir) ? entry.m_strName : entry.m_strDir + "/" + entry.m_strName);
     // Longer paths don't fit the fixed buffers: the entry counts as a failed transfer.
-    if (entry.m_strName.size() >= kPathCap || strLocal.size() >= kPathCap || !CopyPath(strUrl, szUrl))
+    if (entry.m_strName.size() >= kPathCap || strLocal.size() >= kPathCap || strPath.size() >= kPathCap)
         return FETCH_NOT_FOUND;
     CrcCheck crc(entry.m_nCrc);
     SignedCheck check(crc);
@@ -435,10 +444,11 @@ FetchResult UpdateSession::FetchEntryFile(HttpFetcher& fetcher, const FileEntry&
     fetcher.m_hInternet = m_routes.Root(m_nServer);
     fetcher.m_hConnect = m_routes.Connection(m_nServer);
     // A patch made against the installed copy, then the block delta, then the whole file.
-    FetchResult result = FetchPatched(fetcher, entry, strLocal, check);
+    uint64_t nFresh = 0;
+    FetchResult result = FetchPatched(fetcher, entry, strLocal, check, nFresh);
     trace.pszPartial = "patch";
     if (result != FETCH_DONE && result != FETCH_CANCELLED && result != FETCH_DISK_FULL) {
-        result = FetchChangedBlocks(fetcher, entry, strLocal, check);
+        result = FetchChangedBlocks(fetcher, entry, strLocal, check, nFresh);
         trace.pszPartial = "delta";
     }
     if (result == FETCH_DONE || result == FETCH_CANCELLED || result == FETCH_DISK_FULL) {
@@ -448,15 +458,19 @@ FetchResult UpdateSession::FetchEntryFile(HttpFetcher& fetcher, const FileEntry&
     }
     trace.pszPartial = nullptr;
     result = FETCH_FAILED;
+    auto attempt = [&](uint64_t nAddress) {
+        char szUrl[kAddressCap];
+        if (!CopyPath(FileAddress(m_strProduct, entry.m_strDir, entry.m_strName, entry.m_nCrc, nAddress), szUrl))
+            return FETCH_NOT_FOUND;
+        return fetcher.Fetch(szUrl, strLocal.c_str(), &check);
+    };
     const size_t nServers = m_routes.Count();
     for (size_t n = 0; n < nServers && !m_bCancel; ++n) {
         size_t i = n == 0 ? m_nServer : (n <= m_nServer ? n - 1 : n);
         if (m_routes.Connection(i) == nullptr) continue;
         result = FetchWithRetries(
-            [&] {
-                return OnRoute(fetcher, i, [&] { return fetcher.Fetch(szUrl, strLocal.c_str(), &check); }, &trace);
-            },
-            true);
+            [&](uint64_t nAddress) { return OnRoute(fetcher, i, [&] { return attempt(nAddress); }, &trace); }, true,
+            nFresh);
         if (result == FETCH_DONE || result == FETCH_CANCELLED || result == FETCH_DISK_FULL) break;
     }
     return result;
@@ -465,11 +479,15 @@ FetchResult UpdateSession::FetchEntryFile(HttpFetcher& fetcher, const FileEntry&
 // A transient failure (connection lost, body cut, 5xx, a stall) is tried
 // again after a short, growing pause; a cut file of some size resumes where it
 // stopped. A body whose checksum differs is fetched once more when asked, as
-// always; a second mismatch leaves the installed file as it was.
-FetchResult UpdateSession::FetchWithRetries(const std::function<FetchResult()>& attempt, bool bRefetchRejected) {
+// always; a second mismatch leaves the installed file as it was. A cache may
+// hold the wrong bytes under an address, so after a body failed its check
+// every later try asks another one (nFresh).
+FetchResult UpdateSession::FetchWithRetries(const std::function<FetchResult(uint64_t nFresh)>& attempt,
+                                            bool bRefetchRejected, uint64_t& nFresh) {
     bool bFetchedAgain = !bRefetchRejected;
     for (int nRetry = 0;;) {
-        FetchResult result = attempt();
+        FetchResult result = attempt(nFresh);
+        if (result == FETCH_REJECTED) nFresh = FreshToken();
         if (result == FETCH_REJECTED && !bFetchedAgain && !m_bCancel) {
             bFetchedAgain = true;
             continue;

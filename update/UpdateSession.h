@@ -93,24 +93,26 @@ private:
     bool RunUpdate();
     bool RunWithServers(const std::vector<UpdateServer>& servers);
     int FetchListFromAnyServer(const std::string& strListPath, std::vector<FileEntry>& remote);
-    bool FetchListFrom(const std::string& strListPath, std::vector<FileEntry>& remote, bool* pbRefused);
     FetchResult OnRoute(HttpFetcher& fetcher, size_t i, const std::function<FetchResult()>& attempt,
                         EntryTrace* pTrace = nullptr);
     void OpenRunLog(const std::vector<UpdateServer>& servers);
     void LogOutcome(int nSlot, const FileEntry& entry, const char* pszHow, const EntryTrace& trace,
                     const char* pszMessage);
     bool ReadListFile(const std::string& strListPath, std::vector<FileEntry>& remote);
-    bool FetchFileList(const std::string& strLocalPath);
+    FetchResult FetchListFrom(const std::string& strListPath, std::vector<FileEntry>& remote, uint64_t nFresh,
+                              bool& bRefused);
+    FetchResult FetchFileList(const std::string& strLocalPath, uint64_t nFresh);
     bool CompareWithLocalFiles(const std::vector<FileEntry>& remote);
     bool WalkUpdateList(int nConnections);
     // bRepeat: another entry of the work list names the same local file.
     void FetchEntry(int nSlot, const FileEntry& entry, bool bRepeat);
     FetchResult FetchEntryFile(HttpFetcher& fetcher, const FileEntry& entry, EntryTrace& trace);
-    FetchResult FetchWithRetries(const std::function<FetchResult()>& attempt, bool bRefetchRejected);
+    FetchResult FetchWithRetries(const std::function<FetchResult(uint64_t nFresh)>& attempt, bool bRefetchRejected,
+                                 uint64_t& nFresh);
     FetchResult FetchChangedBlocks(HttpFetcher& fetcher, const FileEntry& entry, const std::string& strLocal,
-                                   BodyCheck& check);
+                                   BodyCheck& check, uint64_t& nFresh);
     FetchResult FetchPatched(HttpFetcher& fetcher, const FileEntry& entry, const std::string& strLocal,
-                             BodyCheck& check);
+                             BodyCheck& check, uint64_t& nFresh);
     std::string InstalledBaseName(const FileEntry& entry, const std::string& strLocal);
     void ProgressStep();
     void EndOfRun(bool bResult);

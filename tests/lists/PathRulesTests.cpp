@@ -5,6 +5,7 @@
 
 #include "tools/Publisher.h"
 #include "update/PathRules.h"
+#include "update/ServerPaths.h"
 
 TEST(PathRules, SearchesStepOverDoubleByteCharacters) {
     struct Case { std::string s; char ch; size_t last; };
@@ -125,4 +126,25 @@ TEST(PathRules, PublisherRefusesNamesTheClientCantTake) {
     EXPECT_NE(nullptr, ProductProblem(""));
     EXPECT_NE(nullptr, ProductProblem(".."));
     EXPECT_NE(nullptr, ProductProblem("a/b"));
+}
+
+// What a server and every cache on the way see: paths in plain ASCII that
+// decode to the listed bytes, each file keyed by its listed checksum.
+TEST(ServerPaths, EveryAddressIsEncodedAndVersioned) {
+    struct Case { std::string got, want; };
+    const Case cases[] = {
+        {FileAddress("Hollo", "/", "a.dll", 0x1a2b3c4d), "/kroupdate/Hollo/release/a.dll?v=1a2b3c4d"},
+        {FileAddress("8", "data\\maps", "c.map", 7), "/kroupdate/8/release/data/maps/c.map?v=00000007"},
+        {BlockIndexAddress("8", "\\", "big.pak", 0xFFFFFFFF), "/kroupdate/8/blocks/big.pak?v=ffffffff"},
+        // GBK: both bytes of a character, even a trail byte that is ASCII ("|", "\\").
+        {FileAddress("8", "\xD6\xD0\\\x81\x5C", "\xCE\xC4.txt", 1),
+         "/kroupdate/8/release/%D6%D0/%81%5C/%CE%C4.txt?v=00000001"},
+        {FileAddress("8", "/", "a b%c#d?e\x7F.txt", 1), "/kroupdate/8/release/a%20b%25c%23d%3Fe%7F.txt?v=00000001"},
+        {FileAddress("8", "/", "a.dll", 1, 0xABC), "/kroupdate/8/release/a.dll?v=00000001&r=abc"},
+        {ListAddress("Hollo"), "/kroupdate/Hollo/filelist.list"},
+        {ListAddress("Hollo", 0x10), "/kroupdate/Hollo/filelist.list?r=10"},
+        {SignatureAddress("Hollo", 0x10), "/kroupdate/Hollo/filelist.sig?r=10"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.got, c.want);
+    EXPECT_NE(FreshToken(), FreshToken());
 }

@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <atomic>
 #include <cstdio>
@@ -118,6 +119,38 @@ TEST_F(PublishSite, Utf8NamesAreListedAndServedAsGbk) {
                                          "\xD6\xD0\xCE\xC4\xCE\xC4\xBC\xFE.txt"));
 }
 
+// A changed file's patch against the live copy decodes with zstd's own tool
+// into the new file, and the report counts it instead of the whole file.
+TEST_F(PublishSite, PatchesChangedFilesAgainstTheLiveRelease) {
+    std::string strOld, strSite = m_strTmp + "/site";
+    for (unsigned i = 0; strOld.size() < 300000; ++i) strOld += "line " + std::to_string(i * 7919u % 100003u) + "\n";
+    std::string strNew = strOld;
+    strNew.replace(150000, 20, "a changed line here\n");
+    struct Case {
+        const char* pszArgs;
+        bool bPatch;
+    } cases[] = {{"--patch-min off", false}, {"", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszArgs);
+        ASSERT_EQ(0, Publish(Release("a", {{"big.bin", strOld}, {"s.txt", "1"}}) + " " + strSite + " P").m_nStatus);
+        RunResult r = Publish(std::string(c.pszArgs) + " --keep 3 " + Release("b", {{"big.bin", strNew}, {"s.txt", "2"}}) +
+                              " " + strSite + " P");
+        ASSERT_EQ(0, r.m_nStatus) << r.m_strOutput;
+        EXPECT_EQ(c.bPatch, Has(r, "with 1 patch(es), " + std::to_string(strNew.size() + 1) + " bytes whole"))
+            << r.m_strOutput;
+        char szCrc[16];
+        snprintf(szCrc, sizeof szCrc, "%08x", static_cast<unsigned>(crc32(0xFFFFFFFFul,
+                 reinterpret_cast<const unsigned char*>(strOld.data()), static_cast<unsigned>(strOld.size()))));
+        std::string strPatch = strSite + "/kroupdate/P/patches/big.bin/" + std::to_string(strOld.size()) + "-" + szCrc;
+        EXPECT_EQ(c.bPatch, access(strPatch.c_str(), R_OK) == 0) << strPatch;
+        if (!c.bPatch) continue;
+        Put(m_strTmp + "/old.bin", strOld);
+        EXPECT_EQ(0, nativetest::RunCommand("zstd -q -d --long=31 -f --patch-from=" + m_strTmp + "/old.bin " + strPatch +
+                                            " -o " + m_strTmp + "/out.bin").m_nStatus);
+        EXPECT_TRUE(Slurp(m_strTmp + "/out.bin") == strNew);
+    }
+}
+
 TEST_F(PublishSite, ReportsChangesKeepsReleasesAndRollsBack) {
     std::string strSite = m_strTmp + "/site";
     std::string strA = Release("a", {{"a.txt", "1"}, {"b.txt", "22"}, {"c.txt", "333"}});
@@ -187,6 +220,29 @@ TEST_F(PublishSite, CheckFindsChangedAndMissingFilesOnTheServer) {
     EXPECT_TRUE(Has(bad, "stale: a.txt:")) << bad.m_strOutput;
     EXPECT_TRUE(Has(bad, "3 problem(s)")) << bad.m_strOutput << "(a missing index is no problem)";
     EXPECT_EQ(1, Publish("check " + ServedUrl() + " NoSuchProduct").m_nStatus);
+}
+
+// What a stale cache serves after a publish: the new list, but the old
+// signature and an old file under their addresses.
+TEST_F(PublishSite, CheckNamesAStaleSignatureAndStaleFiles) {
+    ASSERT_EQ(0, Publish("keygen " + m_strTmp + "/keys").m_nStatus);
+    const std::string strKey = " --key " + m_strTmp + "/keys/private.pem ";
+    const std::string strProduct = ServedSite() + "/kroupdate/OpsStale/";
+    ASSERT_EQ(0, Publish(strKey + Release("one", {{"a.txt", "one"}, {"b.txt", "b"}}) + " " + ServedSite() + " OpsStale").m_nStatus);
+    const std::string strOldSig = Slurp(strProduct + "filelist.sig");
+    ASSERT_EQ(0, Publish(strKey + Release("two", {{"a.txt", "two"}, {"b.txt", "b"}}) + " " + ServedSite() + " OpsStale").m_nStatus);
+    const std::string strCheck = "check " + ServedUrl() + " OpsStale --key " + m_strTmp + "/keys/public.pem";
+    RunResult clean = Publish(strCheck);
+    EXPECT_EQ(0, clean.m_nStatus) << clean.m_strOutput;
+    unlink((strProduct + "filelist.sig").c_str());
+    Put(strProduct + "filelist.sig", strOldSig);
+    unlink((strProduct + "release/a.txt").c_str());
+    Put(strProduct + "release/a.txt", "one");
+    RunResult stale = Publish(strCheck);
+    EXPECT_EQ(1, stale.m_nStatus);
+    EXPECT_TRUE(Has(stale, "stale: /kroupdate/OpsStale/filelist.sig: signs another filelist.list")) << stale.m_strOutput;
+    EXPECT_TRUE(Has(stale, "wrong: /kroupdate/OpsStale/release/a.txt:")) << stale.m_strOutput;
+    EXPECT_TRUE(Has(stale, "2 problem(s)")) << stale.m_strOutput;
 }
 
 namespace {

@@ -9,4 +9,7 @@ rm -rf "$rel"
 mkdir -p "$rel/中文目录"
 printf '中文内容\n' >"$rel/中文目录/中文文件.txt"
 printf 'plain\n' >"$rel/readme.txt"
+# Names whose GBK bytes lighttpd's default request parsing refuses (400).
+mkdir -p "$rel/数据"
+printf 'update\n' >"$rel/数据/更新.txt"
 "$publish" "$rel" "$site" 61

@@ -320,3 +320,31 @@ TEST_F(HostileTest, AFullDiskLeavesEveryInstalledFileAndSaysSo) {
 }
 
 }  // namespace
+
+namespace {
+
+// A cache in front of the server that holds old bytes under a file's address.
+// The list is asked with no-cache, the file at its encoded, versioned address,
+// and once its body failed the check, at an address no cache has seen.
+TEST_F(HostileTest, ACachedWrongBodyIsNeverAskedForAtTheSameAddressAgain) {
+    const std::string good = Body(3000), name = "\xD6\xD0\xCE\xC4.dll";
+    char szVersion[16];
+    snprintf(szVersion, sizeof szVersion, "?v=%08x", static_cast<unsigned>(ListedCrc(good)));
+    const std::string target = "/kroupdate/" + m_strProduct + "/release/%D6%D0%CE%C4.dll" + szVersion;
+    testsupport::ScriptedServer server;
+    ASSERT_TRUE(server.Start());
+    server.Script(ListPath(), Reply::Ok(ListOf({{name, good}})));
+    server.Script(target, Reply::Ok("stale"));
+    server.Script(Release(name), Reply::Ok(good));
+    RecordingSession session;
+    ASSERT_TRUE(RunOn(session, {server.Port()}));
+    EXPECT_EQ(ReadWholeFile(m_strProgramDir + name), good);
+    std::vector<testsupport::ServedRequest> requests = server.Requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[0].Header("Cache-Control"), "no-cache");
+    EXPECT_EQ(requests[1].Target(), target);
+    EXPECT_EQ(requests[1].Header("Cache-Control"), "") << "a versioned file may come from any cache";
+    EXPECT_EQ(requests[2].Target().compare(0, target.size() + 3, target + "&r="), 0) << requests[2].Target();
+}
+
+}  // namespace

@@ -279,6 +279,34 @@ TEST_F(SignedRunTest, AMirrorServingAReleaseOfAnotherKeyIsPassedOverAndNothingOf
     ASSERT_TRUE(WaitForRunEnd(60000));
     EXPECT_EQ(session.GetStatus(), TEXT_DONE);
     ExpectInstalled(kOne, "from the second server");
-    EXPECT_EQ(mirror.RequestLines().size(), 1u) << "only the mirror's filelist.sig";
+    EXPECT_EQ(mirror.RequestLines().size(), 2u) << "only the mirror's filelist.sig, once more at a fresh address";
     mirror.Stop();
+}
+
+// A cache that still holds release one's signature when release two's list
+// comes fresh: both are asked once more at addresses no cache has seen.
+TEST_F(SignedRunTest, AStaleCachedSignatureIsAskedForAgainAtAFreshAddress) {
+    ASSERT_TRUE(PublishSignedRelease(m_strProduct, kOne, Publisher().strPrivate, UtcSecondsNow()));
+    const std::string strOldSig = ReadWholeFile(ServedPath(m_strProduct, "filelist.sig"));
+    ASSERT_TRUE(PublishSignedRelease(m_strProduct, kTwo, Publisher().strPrivate, UtcSecondsNow() + 1));
+    testsupport::ScriptedServer cache;
+    ASSERT_TRUE(cache.Start());
+    for (const auto& f : Served(m_strProduct)) {
+        std::string strPath = "/kroupdate/" + m_strProduct + "/" + f.first;
+        std::replace(strPath.begin(), strPath.end(), '\\', '/');
+        cache.Script(strPath, testsupport::Reply::Ok(f.second));
+    }
+    const std::string strSig = "/kroupdate/" + m_strProduct + "/filelist.sig";
+    cache.Script(strSig, {testsupport::Reply::Ok(strOldSig), testsupport::Reply::Ok(ReadWholeFile(ServedPath(m_strProduct, "filelist.sig")))});
+    RecordingSession session;
+    session.SetUpdateKey(Publisher().xy);
+    ASSERT_TRUE(RunAgainst(session, cache.Port()));
+    EXPECT_EQ(session.GetStatus(), TEXT_DONE);
+    ExpectInstalled(kTwo, "through a stale cache");
+    std::vector<std::string> targets;
+    for (const auto& r : cache.Requests())
+        if (r.Path() == strSig || r.Path().find("filelist.list") != std::string::npos) targets.push_back(r.Target());
+    ASSERT_EQ(targets.size(), 4u);
+    EXPECT_EQ(targets[2].compare(0, strSig.size() + 3, strSig + "?r="), 0) << targets[2];
+    EXPECT_NE(targets[3].find("filelist.list?r="), std::string::npos) << targets[3];
 }

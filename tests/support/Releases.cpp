@@ -34,7 +34,7 @@ void MakeParents(const std::string& strRoot, const std::string& strRel) {
 
 // Writes the release folder and the site; entries says what was published.
 bool WriteRelease(const std::string& strProduct, const ReleaseFiles& files, std::vector<PublishEntry>& entries,
-                  const PublishOptions& options = PublishOptions()) {
+                  const PublishOptions& options = PublishOptions(), uint64_t nIndexMin = 0) {
     std::string root = FreshDir("release-" + strProduct);
     for (const auto& f : files) {
         MakeParents(root, f.first);
@@ -47,7 +47,10 @@ bool WriteRelease(const std::string& strProduct, const ReleaseFiles& files, std:
     root.pop_back();  // the publisher takes folders without a final separator
     ReleaseScan scan;
     std::string error;
-    if (!ScanRelease(root, scan, error) || !scan.m_problems.empty()) return false;
+    ScanOptions scanOptions;
+    scanOptions.m_digest.m_nIndexMin = nIndexMin;
+    scanOptions.m_digest.m_bSha256 = nIndexMin > 0;  // an index is made with its file's SHA-256
+    if (!ScanRelease(root, scanOptions, scan, error) || !scan.m_problems.empty()) return false;
     std::string site = WinePathFromEnv("SELFRENEW_SITE");
     CreateDirectoryA(site.c_str(), nullptr);
     site.pop_back();
@@ -67,9 +70,9 @@ std::string SeededBytes(size_t n, unsigned nSeed) {
     return s;
 }
 
-bool PublishRelease(const std::string& strProduct, const ReleaseFiles& files) {
+bool PublishRelease(const std::string& strProduct, const ReleaseFiles& files, uint64_t nIndexMin) {
     std::vector<PublishEntry> entries;
-    return WriteRelease(strProduct, files, entries);
+    return WriteRelease(strProduct, files, entries, PublishOptions(), nIndexMin);
 }
 
 bool PublishPatchedRelease(const std::string& strProduct, const ReleaseFiles& files, unsigned nPatchFrom,
@@ -88,12 +91,13 @@ bool PublishPatchedRelease(const std::string& strProduct, const ReleaseFiles& fi
 }
 
 bool PublishSignedRelease(const std::string& strProduct, const ReleaseFiles& files, const std::string& strPrivatePem,
-                          uint64_t nNow, unsigned nExpiresDays, const PublishOptions* pOptions) {
+                          uint64_t nNow, unsigned nExpiresDays, const PublishOptions* pOptions,
+                          uint64_t nIndexMin) {
     // The live release's manifest names the serial the next one must pass; the
     // switch to a new release folder leaves it behind, so it comes along.
     std::string strLiveSig = ReadWholeFile(SiteProductFilePath(strProduct, "filelist.sig"));
     std::vector<PublishEntry> entries;
-    if (!WriteRelease(strProduct, files, entries, pOptions ? *pOptions : PublishOptions())) return false;
+    if (!WriteRelease(strProduct, files, entries, pOptions ? *pOptions : PublishOptions(), nIndexMin)) return false;
     if (!strLiveSig.empty() && ReadWholeFile(SiteProductFilePath(strProduct, "filelist.sig")).empty() &&
         !WriteWholeFile(SiteProductFilePath(strProduct, "filelist.sig"), strLiveSig))
         return false;
@@ -137,7 +141,8 @@ std::vector<LoggedRequest> NginxRequests() {
         size_t tab = line.find('\t');
         if (sp1 == std::string::npos || sp2 == std::string::npos || tab == std::string::npos) continue;
         LoggedRequest r;
-        r.strPath = line.substr(sp1 + 1, sp2 - sp1 - 1);
+        r.strTarget = line.substr(sp1 + 1, sp2 - sp1 - 1);
+        r.strPath = testsupport::StaticPath(r.strTarget);
         r.nStatus = std::atoi(line.c_str() + tab + 1);
         size_t tab2 = line.find('\t', tab + 1);
         if (tab2 != std::string::npos) r.nBytes = std::strtoull(line.c_str() + tab2 + 1, nullptr, 10);

@@ -19,12 +19,14 @@ std::string SeededBytes(size_t n, unsigned nSeed);
 // Relative path ("data/b.dat") to file bytes; a path ending in "/" is a folder.
 using ReleaseFiles = std::map<std::string, std::string>;
 
-// Writes the files into a release folder and publishes it for the product.
-bool PublishRelease(const std::string& strProduct, const ReleaseFiles& files);
+// Writes the files into a release folder and publishes it for the product;
+// files of nIndexMin bytes or more get a block index (0: none).
+bool PublishRelease(const std::string& strProduct, const ReleaseFiles& files, uint64_t nIndexMin = 0);
 // The same, then signed as "publish --key" signs it: nNow is the publishing
 // time in UTC seconds, so a test can publish a release that has expired.
 bool PublishSignedRelease(const std::string& strProduct, const ReleaseFiles& files, const std::string& strPrivatePem,
-                          uint64_t nNow, unsigned nExpiresDays = 0, const PublishOptions* pOptions = nullptr);
+                          uint64_t nNow, unsigned nExpiresDays = 0, const PublishOptions* pOptions = nullptr,
+                          uint64_t nIndexMin = 0);
 // Publishes with binary patches against the nPatchFrom newest kept releases
 // (keeping them all), signed when a key is given.
 bool PublishPatchedRelease(const std::string& strProduct, const ReleaseFiles& files, unsigned nPatchFrom,
@@ -42,7 +44,8 @@ void ScriptSlowRelease(testsupport::ScriptedServer& server, const std::string& s
 unsigned short NginxPort();
 
 struct LoggedRequest {
-    std::string strPath;  // the request path
+    std::string strPath;  // the file served: the request target without its query, decoded
+    std::string strTarget;  // the request target as sent
     int nStatus = 0;
     uint64_t nBytes = 0;  // body bytes sent
 };

@@ -203,7 +203,29 @@ Reply Reply::ShiftedRanges(size_t nShift) const {
     return r;
 }
 
-std::string ServedRequest::Path() const {
+Reply Reply::RefusingSeveralRanges() const {
+    Reply r = *this;
+    r.bRefuseSeveral = true;
+    return r;
+}
+
+std::string StaticPath(const std::string& target) {
+    std::string path;
+    for (size_t i = 0; i < target.size() && target[i] != '?'; ++i) {
+        if (target[i] == '%' && i + 2 < target.size() && isxdigit(static_cast<unsigned char>(target[i + 1])) &&
+            isxdigit(static_cast<unsigned char>(target[i + 2]))) {
+            path += static_cast<char>(std::stoi(target.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            path += target[i];
+        }
+    }
+    return path;
+}
+
+std::string ServedRequest::Path() const { return StaticPath(Target()); }
+
+std::string ServedRequest::Target() const {
     size_t nStart = line.find(' ');
     if (nStart == std::string::npos) return std::string();
     ++nStart;
@@ -282,9 +304,10 @@ std::vector<ServedRequest> ScriptedServer::Requests() const {
 }
 
 // The path's next step; an empty script answers like an unscripted path.
-Reply ScriptedServer::Lookup(const std::string& path) {
+Reply ScriptedServer::Lookup(const ServedRequest& request) {
     std::lock_guard<std::mutex> lock(m_lock);
-    auto it = m_scripts.find(path);
+    auto it = m_scripts.find(request.Target());
+    if (it == m_scripts.end()) it = m_scripts.find(request.Path());
     if (it == m_scripts.end() || it->second.replies.empty()) return Reply::Status(404);
     PathScript& script = it->second;
     size_t nStep = script.nServed < script.replies.size() ? script.nServed : script.replies.size() - 1;
@@ -389,7 +412,7 @@ bool ScriptedServer::ReadHead(uintptr_t sockValue, std::string* pPending, unsign
 
 // Sends the path's reply; true when the connection may carry another request.
 bool ScriptedServer::Answer(uintptr_t sock, const ServedRequest& request, bool bKeepAlive) {
-    const Reply r = Lookup(request.Path());
+    const Reply r = Lookup(request);
     const std::string closing = bKeepAlive ? "" : "Connection: close\r\n";
     switch (r.shape) {
         case Reply::kBlackHole:
@@ -452,6 +475,7 @@ bool ScriptedServer::SendRanged(uintptr_t sock, const Reply& r, const ServedRequ
     bool bSameFile = ifRange.empty() || ifRange == r.etag || ifRange == r.lastModified;
     size_t nFrom = 0, nTo = 0;
     RangeAsked asked = range.empty() || !bSameFile ? RangeAsked::kWhole : ParseRange(range, body.size(), &nFrom, &nTo);
+    if (r.bRefuseSeveral && range.find(',') != std::string::npos) asked = RangeAsked::kUnsatisfiable;
     if (asked == RangeAsked::kUnsatisfiable) {
         own += "Content-Range: bytes */" + std::to_string(body.size()) + "\r\n" + LengthHeader(0);
         return SendText(sock, Head(416, own, r, closing));

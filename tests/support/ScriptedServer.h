@@ -52,6 +52,9 @@ struct Reply {
     // A ranged reply that lies: each span it sends starts nShift bytes after
     // the one asked for, and its Content-Range says so.
     Reply ShiftedRanges(size_t nShift) const;
+    // A ranged reply that answers a request for several spans with 416, as
+    // Varnish does (without it, several spans get 200 and the whole body).
+    Reply RefusingSeveralRanges() const;
 
     Shape shape = kLength;
     int nStatus = 200;
@@ -66,7 +69,12 @@ struct Reply {
     std::string etag;
     std::string lastModified;
     size_t nRangeShift = 0;
+    bool bRefuseSeveral = false;
 };
+
+// The path a static server takes from a request target: the query dropped,
+// %XX decoded.
+std::string StaticPath(const std::string& target);
 
 // One request as the server read it.
 struct ServedRequest {
@@ -75,6 +83,9 @@ struct ServedRequest {
     unsigned nConnection = 0;          // 1 for the first connection accepted, 2 for the next...
     std::chrono::steady_clock::time_point at;  // when its head was complete
 
+    // The request target as sent ("/a/%E4%B8%AD?v=1").
+    std::string Target() const;
+    // The file a static server serves for it: no query, percent-decoded.
     std::string Path() const;
     // The value of the first header of that name (any case), "" if none.
     std::string Header(const std::string& name) const;
@@ -94,7 +105,8 @@ public:
     void Stop();
     unsigned short Port() const { return m_nPort; }
 
-    // Scripts a path (as it appears in the request line); others get 404.
+    // Scripts a path: a request target exactly as sent, else the file a static
+    // server would serve for it (StaticPath); others get 404.
     void Script(const std::string& path, const Reply& reply);
     // The k-th request of the path gets replies[k], later ones the last.
     void Script(const std::string& path, std::vector<Reply> replies);
@@ -127,7 +139,7 @@ private:
     bool SendAll(uintptr_t sock, const char* p, size_t n);
     bool SendText(uintptr_t sock, const std::string& text) { return SendAll(sock, text.data(), text.size()); }
     bool Pause(unsigned nMs);
-    Reply Lookup(const std::string& path);
+    Reply Lookup(const ServedRequest& request);
 
     mutable std::mutex m_lock;
     std::map<std::string, PathScript> m_scripts;

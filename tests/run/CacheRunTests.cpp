@@ -1,0 +1,119 @@
+// Releases through a real cache: Varnish with its built-in settings in front
+// of the tests' nginx, which sends the operators' guide's cache headers. The
+// cache is warmed on release one, release two is published, and players run
+// at once: signed or not, updating or installing afresh, each ends with
+// release two byte for byte, and a changed archive moves only its changed spans.
+#include "run/RunFixture.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <sstream>
+
+#include "res/Texts.h"
+#include "support/Processes.h"
+#include "support/Releases.h"
+#include "support/ScriptedServer.h"
+#include "tools/KeyPem.h"
+#include "tools/Signing.h"
+#include "update/SerialStore.h"
+
+using namespace testing_support;
+
+namespace {
+
+const uint64_t kIndexMin = 1024 * 1024;  // as publish indexes files
+
+unsigned short VarnishPort() {
+    return static_cast<unsigned short>(std::atoi(ReadWholeFile(WinePathFromEnv("SELFRENEW_VARNISH") + "port").c_str()));
+}
+
+// Body bytes the cache sent to players for the path, from its access log
+// ("GET http://host:port/path HTTP/1.1\tstatus\tbytes\trange").
+uint64_t BytesToPlayers(size_t nSkipLines, const std::string& strPathEnd) {
+    std::istringstream log(ReadWholeFile(WinePathFromEnv("SELFRENEW_VARNISH") + "access.log"));
+    std::string line;
+    uint64_t nBytes = 0;
+    for (size_t n = 0; std::getline(log, line); ++n) {
+        size_t nTab = line.find('\t'), nSpace = line.rfind(' ', nTab);
+        if (n < nSkipLines || nTab == std::string::npos || nSpace == std::string::npos) continue;
+        std::string strPath = testsupport::StaticPath(line.substr(0, nSpace));
+        if (strPath.size() < strPathEnd.size() || strPath.compare(strPath.size() - strPathEnd.size(), std::string::npos, strPathEnd) != 0)
+            continue;
+        nBytes += std::strtoull(line.c_str() + line.find('\t', nTab + 1) + 1, nullptr, 10);
+    }
+    return nBytes;
+}
+
+size_t CacheLogLines() {
+    std::string strLog = ReadWholeFile(WinePathFromEnv("SELFRENEW_VARNISH") + "access.log");
+    return static_cast<size_t>(std::count(strLog.begin(), strLog.end(), '\n'));
+}
+
+class CacheRunTest : public RunTest {
+protected:
+    void Install(const ReleaseFiles& files) {
+        CleanProgramFolder();
+        for (const auto& f : files) {
+            std::string path = m_strProgramDir + f.first;
+            std::replace(path.begin(), path.end(), '/', '\\');
+            MakeDirectoryPath(path.substr(0, path.rfind('\\')).c_str());
+            ASSERT_TRUE(WriteWholeFile(path, f.second)) << f.first;
+        }
+    }
+    void ExpectInstalled(const ReleaseFiles& files, const char* pszCase) {
+        for (const auto& f : files) {
+            std::string path = m_strProgramDir + f.first;
+            std::replace(path.begin(), path.end(), '/', '\\');
+            EXPECT_TRUE(ReadWholeFile(path) == f.second) << pszCase << ": " << f.first;
+        }
+    }
+};
+
+TEST_F(CacheRunTest, RightAfterAPublishEveryPlayerGetsTheNewReleaseThroughTheCache) {
+    std::string strPrivate, strPublic, strError, strWhy;
+    unsigned char xy[KEY_PUBLIC_BYTES] = {};
+    ASSERT_TRUE(CreateKeyPairPem(strPrivate, strPublic, strError) && ReadPublicKeyPem(strPublic, xy, strWhy));
+    ASSERT_NE(VarnishPort(), 0);
+    const std::string strBig = SeededBytes(2 * 1024 * 1024, 7);  // 4 KiB blocks
+    std::string strBigTwo = strBig;
+    for (size_t nAt : {300000u, 1500000u}) strBigTwo.replace(nAt, 4096, SeededBytes(4096, static_cast<unsigned>(nAt)));
+    const ReleaseFiles one = {{"a.dll", "one"}, {"data/b.txt", "release one"}, {"big.pak", strBig}};
+    const ReleaseFiles two = {{"a.dll", "two"}, {"data/b.txt", "release two"}, {"big.pak", strBigTwo}, {"c.txt", "new"}};
+    ASSERT_TRUE(PublishSignedRelease(m_strProduct, one, strPrivate, UtcSecondsNow(), 0, nullptr, kIndexMin));
+    {
+        RecordingSession session;
+        session.SetUpdateKey(xy);
+        ASSERT_TRUE(RunAgainst(session, VarnishPort()));
+        ASSERT_EQ(session.GetStatus(), TEXT_DONE);
+        ExpectInstalled(one, "warming the cache");
+    }
+    ASSERT_TRUE(PublishSignedRelease(m_strProduct, two, strPrivate, UtcSecondsNow(), 0, nullptr, kIndexMin));
+    struct Case { const char* pszName; bool bSigned; bool bFromOne; } cases[] = {
+        {"signed, from release one", true, true},
+        {"unsigned, from release one", false, true},
+        {"signed, a fresh install", true, false},
+        {"unsigned, a fresh install", false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        if (c.bFromOne) {
+            Install(one);
+        } else {
+            CleanProgramFolder();
+        }
+        size_t nLogged = CacheLogLines();
+        RecordingSession session;
+        session.SetUpdateKey(c.bSigned ? xy : nullptr);
+        ASSERT_TRUE(RunAgainst(session, VarnishPort()));
+        EXPECT_EQ(session.GetStatus(), TEXT_DONE);
+        ExpectInstalled(two, c.pszName);
+        if (!c.bFromOne) continue;
+        // Two changes of 4 KiB, each across two blocks, and the index (12 bytes a block).
+        uint64_t nMoved = 0;
+        WaitUntil([&] { return (nMoved = BytesToPlayers(nLogged, "/big.pak")) > 0; }, 3000);
+        EXPECT_GT(nMoved, 0u) << "the cache logged nothing";
+        EXPECT_LE(nMoved, 4 * 4096u + 12 * 512u + 1024u);
+    }
+}
+
+}  // namespace
