@@ -16,7 +16,9 @@ import threading
 import time
 import zlib
 
+import cache
 import delta
+import patch
 import line
 
 PRODUCT = "Hollo"
@@ -647,9 +649,10 @@ def main():
     ap.add_argument("--nginx", required=True)
     ap.add_argument("--repeat", type=int, default=2, help="runs of each client on loopback, the best counts")
     ap.add_argument("--keep", action="store_true", help="keep sites and program folders")
-    ap.add_argument("--only", choices=["small", "big", "line", "scan", "delta"],
+    ap.add_argument("--only", choices=["small", "big", "line", "scan", "delta", "patch", "cache"],
                     help="line: the game-shaped release only; scan: the check at start only; "
-                         "delta: the changed large archives only")
+                         "delta: the changed large archives only; patch: real version pairs with binary patches; "
+                         "cache: through Varnish against direct")
     ap.add_argument("--lines", default="30,100,loopback",
                     help="for the game-shaped release: 30 (ms, 100 Mbit/s), 100 (ms, 20 Mbit/s), loopback")
     ap.add_argument("--line-repeat", type=int, default=1, help="runs of each client per line, the best counts")
@@ -681,10 +684,14 @@ def main():
         peak = max(peak, b.peak)
         sampled = b.sampled or sampled
     scan = bench_scan(args) if not args.no_wine and args.only in (None, "scan") else []
-    if args.only != "delta":
+    if args.only not in ("delta", "patch", "cache"):
         print_table(rows, game, peak, sampled, args, scan)
     if args.only in (None, "delta"):
         delta.section(args)
+    if args.only in (None, "patch"):
+        patch.section(args)
+    if args.only in (None, "cache") and not args.no_wine:
+        cache.section(args)
 
 
 if __name__ == "__main__":

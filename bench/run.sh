@@ -2,11 +2,13 @@
 # The update benchmark (not part of the tests): builds the updater and the
 # peers, brings up Wine and a virtual display, and runs bench/bench.py, which
 # prints the table and writes it to $BUILD_DIR/bench/table.md.
-#   bash bench/run.sh [--repeat N] [--only small|big|line|scan|delta] [--lines 30,100,loopback]
+#   bash bench/run.sh [--repeat N] [--only small|big|line|scan|delta|patch|cache] [--lines 30,100,loopback]
 #                     [--line-repeat N] [--transfers N] [--keep]
 #   bash bench/run.sh --only line    # the emulated players' lines only
 #   bash bench/run.sh --only scan    # runs with nothing to do over 20,000 files / 10 GB and 3,333 small files
 #   bash bench/run.sh --only delta   # changed large archives against zsync (a few minutes)
+#   bash bench/run.sh --only patch   # two real version pairs from Debian's archive, binary patches against zsync
+#   bash bench/run.sh --only cache   # through Varnish against direct to nginx (about a minute)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 export BUILD_DIR=${BUILD_DIR:-$root/build}

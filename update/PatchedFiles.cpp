@@ -17,8 +17,10 @@
 
 namespace {
 
-// Below this a patch's request costs about what the file does.
-const uint64_t kPatchAskMinBytes = 4 * 1024;
+// An unsigned client can't tell which files have patches: it asks only for
+// those the publisher patches by default, so that a site without patches
+// costs a run no more than one unanswered request per large changed file.
+const uint64_t kUnsignedAskMinBytes = net::PATCH_MIN_BYTES;
 // Fetched patches wait beside their file under this suffix until applied.
 const char* const kPatchSuffix = ".patch";
 
@@ -45,8 +47,9 @@ bool ReadInstalledRow(const std::string& strLocal, LocalFileRow& row) {
 // read from it where the file is still as it was then, else by one read now.
 std::string UpdateSession::InstalledBaseName(const FileEntry& entry, const std::string& strLocal) {
     LocalFileRow now, kept;
-    if (!ReadInstalledRow(strLocal, now) || now.m_nSize < kPatchAskMinBytes) return std::string();
     const bool bSigned = m_guard.InForce();
+    if (!ReadInstalledRow(strLocal, now) || now.m_nSize == 0 || (!bSigned && now.m_nSize < kUnsignedAskMinBytes))
+        return std::string();
     bool bKnown = m_localState.FindKept(LocalStateKey(entry.m_strDir, entry.m_strName), kept) && kept.SameFileAs(now);
     if (bSigned) {
         if (!bKnown || !kept.m_bHasSha) {

@@ -38,7 +38,7 @@ timeout 120 wine Selfrenew.kro Hollo >"$work/run2.log" 2>&1 </dev/null || true
 cmp big.pak "$work/release/big.pak" || { echo "the resumed file differs from the release" >&2; exit 1; }
 [ ! -e big.pak.part ] && [ ! -e big.pak.part.v ] || { echo "the part was left behind" >&2; exit 1; }
 # The second run's request for the file continues where the first one stopped.
-ranges=$(grep -P '^GET /kroupdate/Hollo/release/big\.pak ' "$state/ranges.log" | cut -f4)
+ranges=$(grep -P '^GET /kroupdate/Hollo/release/big\.pak[ ?]' "$state/ranges.log" | cut -f4)
 echo "requests for big.pak (Range): $(echo $ranges)"
 resumed=$(echo "$ranges" | sed -n 2p)
 case "$resumed" in
