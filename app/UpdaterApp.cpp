@@ -12,6 +12,7 @@
 #include "app/HandOff.h"
 #include "app/StartParam.h"
 #include "framework/Mbcs.h"
+#include "framework/SupportLog.h"
 #include "res/Texts.h"
 #include "res/resource.h"
 #include "res/version.h"
@@ -59,7 +60,7 @@ void RunWorkingRole(const InstanceTitle& title, const std::string& strWorkingCop
     // A transfer still inside the platform must not meet the destruction of
     // the objects it uses: end the process here, every file already whole.
     if (!bStopped) {
-        OutputDebugStringA("selfrenew: a transfer did not end in time; ending the process");
+        fw::LogLine("selfrenew: a transfer did not end in time; ending the process");
         ExitProcess(0);
     }
 }
@@ -67,7 +68,7 @@ void RunWorkingRole(const InstanceTitle& title, const std::string& strWorkingCop
 }  // namespace
 
 BOOL UpdaterApp::InitInstance() {
-    OutputDebugStringA("selfrenew " SELFRENEW_VERSION_TEXT "\n");
+    fw::LogLine("selfrenew " SELFRENEW_VERSION_TEXT "\n");
     char szModule[520] = {};
     GetModuleFileNameA(nullptr, szModule, 519);
     SetCurrentDirectoryA(FolderOf(szModule).c_str());

@@ -117,9 +117,10 @@ class CacheBench:
         shutil.rmtree(self.site, ignore_errors=True)
         core.publish(self.args.publisher, one, self.site)
         nginx = core.Nginx(self.args.nginx, self.site, os.path.join(self.work, "nginx"))
-        varnish = Varnish(os.path.join(os.path.dirname(self.args.nginx), "varnish.sh"),
-                          os.path.join(self.work, "nginx"), os.path.join(self.work, "varnish"))
+        varnish = None
         try:
+            varnish = Varnish(os.path.join(os.path.dirname(self.args.nginx), "varnish.sh"),
+                              os.path.join(self.work, "nginx"), os.path.join(self.work, "varnish"))
             ports = {"direct": nginx.port, "cache": varnish.port}
             for path in ("direct", "cache"):
                 self.run("fresh install, cold cache", path, self.program("one-" + path, ports[path]), one,
@@ -131,7 +132,8 @@ class CacheBench:
             self.run("fresh install, warm cache", "cache", self.program("fresh-cache", varnish.port), two,
                      nginx, varnish)
         finally:
-            varnish.stop()
+            if varnish:
+                varnish.stop()
             nginx.stop()
         return self.rows
 

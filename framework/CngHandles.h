@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <bcrypt.h>
 
+#include "framework/SupportLog.h"
+
 namespace fw {
 
 // A CNG handle released by Release(handle) when its owner goes.
@@ -34,7 +36,7 @@ using CngKey = CngHandle<BCRYPT_KEY_HANDLE, DestroyCngKey>;
 inline void DebugCngStatus(const char* pszWho, const char* pszCall, LONG nStatus) {
     char szText[128];
     wsprintfA(szText, "%s: %s failed, status 0x%08lX", pszWho, pszCall, static_cast<unsigned long>(nStatus));
-    OutputDebugStringA(szText);
+    LogFailure(szText);
 }
 
 }  // namespace fw

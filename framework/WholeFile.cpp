@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "framework/Handles.h"
+#include "framework/SupportLog.h"
 
 namespace fw {
 namespace {
@@ -10,7 +11,7 @@ namespace {
 void DebugError(const char* pszWho, const char* pszCall, DWORD dwError) {
     char szText[128];
     wsprintfA(szText, "%.40s: %s failed, error %lu", pszWho, pszCall, dwError);
-    OutputDebugStringA(szText);
+    LogFailure(szText);
 }
 
 bool WriteFlushed(const std::string& strPath, const std::string& strBytes, const char* pszWho) {

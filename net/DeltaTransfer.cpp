@@ -5,6 +5,7 @@
 
 #include <new>
 
+#include "framework/SupportLog.h"
 #include "net/DeltaMemory.h"
 #include "net/RequestInfo.h"
 #include "net/TransferMath.h"
@@ -39,7 +40,7 @@ FetchResult DeltaTransfer::Run(const std::string& strIndexPath, BodyCheck* pInde
     if (!m_bTakenWhole) {
         m_fetcher.m_request.Close();
         if (m_pCheck && !m_pCheck->Accept()) {
-            OutputDebugStringA("GetFile: the rebuilt file failed its check");
+            fw::LogFailure("GetFile: the rebuilt file failed its check");
             return FETCH_REJECTED;
         }
     }
@@ -57,17 +58,17 @@ FetchResult DeltaTransfer::FetchIndex(const std::string& strPath, BodyCheck* pIn
     if (result != FETCH_DONE) return result;
     uint64_t nLength = 0;
     if (nStatus != 200 || !QueryContentLength(hRequest, &nLength)) {
-        OutputDebugStringA("GetFile: no block index");
+        fw::LogFailure("GetFile: no block index");
         return FETCH_NOT_FOUND;
     }
     if (nLength > BLOCK_INDEX_MAX_BYTES || (pIndexCheck && !pIndexCheck->AcceptsLength(nLength))) {
-        OutputDebugStringA("GetFile: a block index of a size no index of ours has");
+        fw::LogFailure("GetFile: a block index of a size no index of ours has");
         m_fetcher.m_bDeltaHopeless = true;
         return FETCH_NOT_FOUND;
     }
     // Beyond what the process's deltas may hold: the whole file, at once.
     if (!m_memory.Take(DeltaMemoryFor(nLength), false, m_fetcher.m_request.AbortFlag())) {
-        OutputDebugStringA("GetFile: no room in the delta memory for this block index");
+        fw::LogFailure("GetFile: no room in the delta memory for this block index");
         m_fetcher.m_bDeltaHopeless = true;
         return FETCH_NOT_FOUND;
     }
@@ -97,7 +98,7 @@ FetchResult DeltaTransfer::AcceptIndex(const std::string& strText, BodyCheck* pI
     }
     std::string strWhy;
     if (!ParseBlockIndex(strText.data(), strText.size(), m_index, strWhy)) {
-        OutputDebugStringA(("GetFile: block index refused: " + strWhy).c_str());
+        fw::LogFailure(("GetFile: block index refused: " + strWhy).c_str());
         return FETCH_REJECTED;
     }
     return CheckIndexSize();
@@ -109,11 +110,11 @@ FetchResult DeltaTransfer::AcceptIndex(const std::string& strText, BodyCheck* pI
 FetchResult DeltaTransfer::CheckIndexSize() {
     const uint64_t nSize = m_index.nFileSize;
     if (m_index.nBlockSize != BlockSizeFor(nSize) || (m_pCheck && !m_pCheck->AcceptsLength(nSize))) {
-        OutputDebugStringA("GetFile: a block index for another size of the file");
+        fw::LogFailure("GetFile: a block index for another size of the file");
         return FETCH_REJECTED;
     }
     if (!PartFile::HasRoomFor(m_fetcher.m_strLocalPath, nSize)) {
-        OutputDebugStringA("GetFile: a block index for a file larger than the free space");
+        fw::LogFailure("GetFile: a block index for a file larger than the free space");
         return FETCH_REJECTED;
     }
     m_fetcher.m_nFileSize = nSize;
@@ -149,7 +150,7 @@ FetchResult DeltaTransfer::ScanOldFile() {
     m_memory.Release(BlockMatcher::kScanBufferBytes);
     if (bScanned) return FETCH_DONE;
     if (m_pMatcher->GaveUp()) {
-        OutputDebugStringA("GetFile: the installed copy costs too much to scan; fetching the whole file");
+        fw::LogFailure("GetFile: the installed copy costs too much to scan; fetching the whole file");
         m_fetcher.m_bDeltaHopeless = true;
     }
     return m_fetcher.m_request.IsAborted() ? FETCH_CANCELLED : FETCH_NOT_FOUND;
@@ -245,7 +246,7 @@ FetchResult DeltaTransfer::ReceiveRange() {
         if (status == MultipartReader::kSourceFailed) return ReadFailure();
         if (status != MultipartReader::kOk || nFirst != range.nFirst || nLast != range.nFirst + range.nLength - 1 ||
             nTotal != m_index.nFileSize) {
-            OutputDebugStringA("GetFile: a part that isn't the span asked for");
+            fw::LogFailure("GetFile: a part that isn't the span asked for");
             return FETCH_REJECTED;
         }
     }
@@ -288,7 +289,7 @@ FetchResult DeltaTransfer::OpenRanges() {
     // where they serve one span per request: so it goes on, never taking the
     // whole file for a few changed blocks.
     if (nAsked > 1 && (nStatus == 416 || nStatus == 200) && !m_fetcher.m_request.IsAborted()) {
-        OutputDebugStringA("GetFile: several spans in one request refused; asking one per request");
+        fw::LogLine("GetFile: several spans in one request refused; asking one per request");
         m_fetcher.m_bSingleRanges = true;
         m_fetcher.m_request.Abandon();
         return OpenRanges();
@@ -317,7 +318,7 @@ FetchResult DeltaTransfer::CheckSingleRange(HINTERNET hRequest, size_t nAsked) {
     if (!ParseContentRange(QueryHeader(hRequest, "Content-Range").c_str(), &nFirst, &nLast, &nTotal) ||
         !QueryContentLength(hRequest, &nLength) || nFirst != range.nFirst || nLength != range.nLength ||
         nLast != nFirst + nLength - 1 || nTotal != m_index.nFileSize) {
-        OutputDebugStringA("GetFile: an answer with other spans than asked for");
+        fw::LogFailure("GetFile: an answer with other spans than asked for");
         return FETCH_REJECTED;
     }
     if (nAsked > 1) m_fetcher.m_bSingleRanges = true;
@@ -329,7 +330,7 @@ FetchResult DeltaTransfer::CheckSingleRange(HINTERNET hRequest, size_t nAsked) {
 // A range request answered with the whole file: the body is taken as any
 // whole download, so that nothing travels twice.
 FetchResult DeltaTransfer::TakeWhole(HINTERNET hRequest) {
-    OutputDebugStringA("GetFile: the server answered a range request with the whole file");
+    fw::LogLine("GetFile: the server answered a range request with the whole file");
     m_fetcher.m_bSingleRanges = true;
     HttpFetcher::Answer answer;
     if (!QueryContentLength(hRequest, &answer.nTotal)) return FETCH_NOT_FOUND;
@@ -355,7 +356,7 @@ FetchResult HttpFetcher::FetchDelta(char* pszRequestPath, char* pszIndexPath, co
         net::DeltaTransfer delta(*this, pCheck);
         result = delta.Run(pszIndexPath, pIndexCheck);
     } catch (const std::bad_alloc&) {
-        OutputDebugStringA("GetFile: no memory for a rebuilt download");
+        fw::LogFailure("GetFile: no memory for a rebuilt download");
     }
     return EndTransfer(result);
 }

@@ -10,6 +10,7 @@
 #include <memory>
 #include <new>
 
+#include "framework/SupportLog.h"
 #include "net/RequestInfo.h"
 #include "net/RequestShape.h"
 #include "net/TransferMath.h"
@@ -85,9 +86,12 @@ FetchResult HttpFetcher::Fetch(char* pszRequestPath, const char* pszLocalPath, B
 }
 
 void HttpFetcher::BeginTransfer(char* pszRequestPath, const char* pszLocalPath, bool bRevalidate) {
-    OutputDebugStringA("GetFile");
     m_bRevalidate = bRevalidate;
     ToSlashes(pszRequestPath);
+    fw::LogFormat("GetFile %.300s", pszRequestPath);
+    m_nLastStatus = 0;
+    m_dwSendError = 0;
+    m_bResumed = false;
     m_strRequestPath = pszRequestPath;
     m_strLocalPath = pszLocalPath;
     m_nLastSampleBytes = 0;
@@ -141,7 +145,7 @@ FetchResult HttpFetcher::OpenForPart(net::PartFile& part, uint64_t nMaxBytes, An
     int nStatus = 0;
     FetchResult result = OpenChecked(nHave, strValidator, nMaxBytes, pAnswer, &nStatus);
     if (nHave > 0 && nStatus == 416 && !m_request.IsAborted()) {
-        OutputDebugStringA("GetFile: the kept part can't be continued; fetching the whole file");
+        fw::LogLine("GetFile: the kept part can't be continued; fetching the whole file");
         part.Discard();
         nHave = 0;
         result = OpenChecked(0, std::string(), nMaxBytes, pAnswer, &nStatus);
@@ -157,6 +161,7 @@ FetchResult HttpFetcher::Receive(net::PartFile& part, const Answer& answer, Body
     net::DiskReservation room(m_pDiskBudget);
     if (!room.Take(m_strLocalPath, answer.nTotal - answer.nStart)) return FETCH_DISK_FULL;
     if (!(answer.nStart > 0 ? part.Append() : part.Create())) return FETCH_FAILED;
+    m_bResumed = answer.nStart > 0;
     // Noted before the first byte: a kill at any moment leaves a part to resume.
     if (answer.nTotal >= kResumeMinBytes) part.Note(answer.strValidator, answer.nTotal);
     if (pCheck) {
@@ -169,7 +174,7 @@ FetchResult HttpFetcher::Receive(net::PartFile& part, const Answer& answer, Body
     if (result != FETCH_DONE) return result;
     m_request.Close();
     if (pCheck && !pCheck->Accept()) {
-        OutputDebugStringA("GetFile: the body failed its check");
+        fw::LogFailure("GetFile: the body failed its check");
         return FETCH_REJECTED;
     }
     return FETCH_DONE;
@@ -201,18 +206,20 @@ FetchResult HttpFetcher::SendFollowingRedirects(std::string strPath, const std::
         if (hRequest == nullptr) return FETCH_FAILED;
         if (!HttpSendRequestA(hRequest, strHeaders.empty() ? nullptr : strHeaders.c_str(),
                               static_cast<DWORD>(strHeaders.size()), nullptr, 0)) {
-            DebugFetchError("HttpSendRequestA", GetLastError());
+            m_dwSendError = GetLastError();
+            DebugFetchError("HttpSendRequestA", m_dwSendError);
             return FETCH_FAILED;
         }
         m_dwLastByte = timeGetTime();
         int nStatus = net::QueryStatus(hRequest);
+        m_nLastStatus = nStatus;
         if (!IsRedirect(nStatus)) {
             *phRequest = hRequest;
             *pnStatus = nStatus;
             return nStatus == 200 || nStatus == 206 ? FETCH_DONE : ResultOfStatus(nStatus);
         }
         if (nHop >= kMaxRedirects) {
-            OutputDebugStringA("GetFile: too many redirects");
+            fw::LogFailure("GetFile: too many redirects");
             return FETCH_NOT_FOUND;
         }
         char szLocation[INTERNET_MAX_URL_LENGTH] = {};
@@ -254,12 +261,15 @@ FetchResult HttpFetcher::OpenChecked(uint64_t nHave, const std::string& strValid
     nStatus = 0;
     FetchResult result = SendFollowingRedirects(m_strRequestPath, strHeaders, &hRequest, &nStatus);
     if (result != FETCH_DONE) {
-        if (result == FETCH_FAILED || result == FETCH_NOT_FOUND) OutputDebugStringA("GetFile: no 200 answer");
+        if (nStatus == 407)
+            fw::LogFailure("GetFile: HTTP 407, the proxy asks for credentials that the system doesn't supply");
+        else if (nStatus != 0 && (result == FETCH_FAILED || result == FETCH_NOT_FOUND))
+            fw::LogFailureFormat("GetFile: HTTP %d, no 200 answer", nStatus);
         return result;
     }
     uint64_t nLength = 0;
     if (!net::QueryContentLength(hRequest, &nLength)) {
-        OutputDebugStringA("GetFile: no readable Content-Length");
+        fw::LogFailure("GetFile: no readable Content-Length");
         return FETCH_NOT_FOUND;
     }
     pAnswer->nTotal = nLength;
@@ -269,14 +279,14 @@ FetchResult HttpFetcher::OpenChecked(uint64_t nHave, const std::string& strValid
         uint64_t nStart = 0, nLast = 0, nTotal = 0;
         if (nHave == 0 || !net::ParseContentRange(strRange.c_str(), &nStart, &nLast, &nTotal) || nStart != nHave ||
             nLast + 1 != nTotal || nTotal - nStart != nLength) {
-            OutputDebugStringA("GetFile: a range that doesn't continue the kept bytes");
+            fw::LogFailure("GetFile: a range that doesn't continue the kept bytes");
             return FETCH_REJECTED;
         }
         pAnswer->nStart = nStart;
         pAnswer->nTotal = nTotal;
     }
     if (pAnswer->nTotal > nMaxBytes) {
-        OutputDebugStringA("GetFile: announced body longer than allowed");
+        fw::LogFailure("GetFile: announced body longer than allowed");
         return FETCH_REJECTED;
     }
     pAnswer->strValidator = net::QueryValidator(hRequest);
@@ -298,7 +308,7 @@ FetchResult HttpFetcher::ReceiveBody(HINTERNET hRequest, net::PartFile& part, co
         if (result != FETCH_DONE || nRead == 0) {
             break;
         } else if (nRead > nFileSize - nLocal) {
-            OutputDebugStringA("GetFile: body longer than Content-Length");
+            fw::LogFailure("GetFile: body longer than Content-Length");
             result = FETCH_REJECTED;
         } else {
             net::WriteResult written = part.Write(buffer.get(), nRead);
@@ -315,7 +325,7 @@ FetchResult HttpFetcher::ReceiveBody(HINTERNET hRequest, net::PartFile& part, co
     OnProgress(FETCH_PROGRESS, net::ProgressShare(nLocal, nFileSize));
     if (m_request.IsAborted()) return FETCH_CANCELLED;
     if (result == FETCH_DONE && nLocal != nFileSize) {
-        OutputDebugStringA("GetFile: body shorter than Content-Length");
+        fw::LogFailure("GetFile: body shorter than Content-Length");
         result = FETCH_FAILED;
     }
     return result;

@@ -105,6 +105,13 @@ public:
     // The free space the run's transfers share (nullptr: this transfer alone).
     void SetDiskBudget(net::DiskBudget* pBudget) { m_pDiskBudget = pBudget; }
 
+    // How the last transfer went, for the run's routes and its log: the last
+    // HTTP status (0: no answer came), the error of a send that failed (0:
+    // none), and whether its body continued a kept part.
+    int LastStatus() const { return m_nLastStatus; }
+    DWORD LastSendError() const { return m_dwSendError; }
+    bool LastResumed() const { return m_bResumed; }
+
     HINTERNET m_hInternet = nullptr;  // owned by the update run
     HINTERNET m_hConnect = nullptr;   // owned by the update run
     std::string m_strRequestPath;
@@ -161,5 +168,8 @@ private:
     // This slot's server answered a multi-range request with one range, 416 or
     // the whole file: from then on it asks one range per request.
     bool m_bSingleRanges = false;
+    int m_nLastStatus = 0;
+    DWORD m_dwSendError = 0;
+    bool m_bResumed = false;
     bool m_bDeltaHopeless = false;
 };

@@ -4,6 +4,7 @@
 #include <mmsystem.h>
 
 #include "framework/Mbcs.h"
+#include "framework/SupportLog.h"
 #include "net/TransferMath.h"
 
 namespace net {
@@ -21,7 +22,7 @@ bool IsTargetBusy(DWORD dwError) {
 void DebugError(const char* pszCall, DWORD dwError) {
     char szText[128];
     wsprintfA(szText, "PartFile: %s failed, error %lu", pszCall, dwError);
-    OutputDebugStringA(szText);
+    fw::LogFailure(szText);
 }
 
 }  // namespace

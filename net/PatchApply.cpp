@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "framework/Handles.h"
+#include "framework/SupportLog.h"
 #include "net/PartFile.h"
 #include "net/PatchName.h"
 
@@ -24,7 +25,7 @@ const size_t kCheckPieceBytes = 1024 * 1024;
 void DebugFailure(const char* pszWhat, DWORD dwError) {
     char sz[160];
     wsprintfA(sz, "ApplyPatch: %s failed (%lu)", pszWhat, static_cast<unsigned long>(dwError));
-    OutputDebugStringA(sz);
+    fw::LogFailure(sz);
 }
 
 struct ZstdDecoder {
@@ -90,7 +91,7 @@ FetchResult ReadFrameSize(HANDLE hPatch, uint64_t nOld, uint64_t* pnNew) {
     ZSTD_frameHeader frame = {};
     if (ZSTD_getFrameHeader(&frame, header, nRead) != 0 || frame.frameType != ZSTD_frame ||
         frame.frameContentSize == ZSTD_CONTENTSIZE_UNKNOWN || frame.frameContentSize == 0) {
-        OutputDebugStringA("ApplyPatch: not a patch frame of a known size");
+        fw::LogFailure("ApplyPatch: not a patch frame of a known size");
         return FETCH_REJECTED;
     }
     if (!PatchWindowLog(nOld, frame.frameContentSize)) return FETCH_NOT_FOUND;
@@ -124,7 +125,7 @@ FetchResult Decode(HANDLE hPatch, const MappedFile& old, MappedFile& out, const 
         while (input.pos < input.size && nLeft != 0) {
             nLeft = ZSTD_decompressStream(decoder.p, &output, &input);
             if (ZSTD_isError(nLeft)) {
-                OutputDebugStringA("ApplyPatch: the patch doesn't decode");
+                fw::LogFailure("ApplyPatch: the patch doesn't decode");
                 return FETCH_REJECTED;
             }
         }
@@ -172,7 +173,7 @@ FetchResult ApplyPatch(const char* pszOld, const char* pszPatch, const char* psz
     if (!out.Map(part.Handle(), nNew, true)) return FETCH_NOT_FOUND;
     result = Decode(patch.Get(), old, out, bCancel);
     if (result == FETCH_DONE && !Accepts(pCheck, out)) {
-        OutputDebugStringA("ApplyPatch: the patched file is not the listed one");
+        fw::LogFailure("ApplyPatch: the patched file is not the listed one");
         result = FETCH_REJECTED;
     }
     bool bWritten = out.Close();

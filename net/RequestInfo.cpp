@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 
+#include "framework/SupportLog.h"
 #include "net/TransferMath.h"
 
 namespace net {
@@ -10,7 +11,7 @@ namespace net {
 void DebugFetchError(const char* pszCall, DWORD dwError) {
     char szText[128];
     wsprintfA(szText, "GetFile: %s failed, error %lu", pszCall, dwError);
-    OutputDebugStringA(szText);
+    fw::LogFailure(szText);
 }
 
 int QueryStatus(HINTERNET hRequest) {

@@ -20,7 +20,7 @@ packages=(
   libgtest-dev
   wine wine64 wine64-preloader libgnutls30
   xvfb x11-apps fonts-wqy-zenhei locales
-  nginx-light curl zsync
+  nginx-light curl zsync squid
   libzstd-dev zstd dpkg-dev
   varnish lighttpd
 )

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "framework/SupportLog.h"
+
 namespace {
 
 const char kPropName[] = "CWINBUTTON";
@@ -11,7 +13,7 @@ const char kPropName[] = "CWINBUTTON";
 // button's own procedure never paints over our face.
 const LONG kOwnerDrawBits = 0xB;
 
-void Trace(const char* pszText) { OutputDebugStringA(pszText); }
+void Trace(const char* pszText) { fw::LogLine(pszText); }
 
 // Installs a window procedure and returns the previous one. On this 32-bit
 // program the Ptr variant is exactly SetWindowLongA with GWL_WNDPROC.

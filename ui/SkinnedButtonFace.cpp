@@ -1,12 +1,13 @@
 // The skinned button's face: composed in a memory bitmap of the client size
 // and copied in one BitBlt, so the button never flickers.
+#include "framework/SupportLog.h"
 #include "ui/SkinnedButton.h"
 
 namespace {
 
 const int kGradientSteps = 64;
 
-void Trace(const char* pszText) { OutputDebugStringA(pszText); }
+void Trace(const char* pszText) { fw::LogLine(pszText); }
 
 COLORREF GradientColour(int i, bool bHover) {
     int rg = 255 - (bHover ? i / 4 : i / 3);

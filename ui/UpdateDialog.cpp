@@ -63,6 +63,7 @@ void UpdateDialog::StartUpdate() {
     ParseProductName(m_strStartParam.c_str(), szProduct, sizeof(szProduct));
     m_textLarge.SetFont(TEXT_FONT_SONG, 12, DEFAULT_CHARSET);
     g_updateSession.SetProduct(szProduct);
+    g_updateSession.SetStartParam(m_strStartParam.c_str());
     g_updateSession.LoadUpdateServers();
     // Stored first, so the run's final post always has a target.
     g_hUpdateWnd = m_hWnd;

@@ -29,6 +29,18 @@ bool IsLargeInstalledFile(const std::string& strLocal) {
     return nSize >= net::DELTA_MIN_BYTES;
 }
 
+// One try of the delta on the fetcher's server, at the file's address nAddress.
+FetchResult DeltaAt(HttpFetcher& fetcher, const std::string& strProduct, const FileEntry& entry,
+                    const std::string& strLocal, BodyCheck& check, BodyCheck& indexCheck, uint64_t nAddress) {
+    const std::string strUrl = FileAddress(strProduct, entry.m_strDir, entry.m_strName, entry.m_nCrc, nAddress);
+    const std::string strIndex = BlockIndexAddress(strProduct, entry.m_strDir, entry.m_strName, entry.m_nCrc, nAddress);
+    char szUrl[kAddressCap], szIndex[kAddressCap];
+    if (strUrl.size() >= sizeof szUrl || strIndex.size() >= sizeof szIndex) return FETCH_NOT_FOUND;
+    std::memcpy(szUrl, strUrl.c_str(), strUrl.size() + 1);
+    std::memcpy(szIndex, strIndex.c_str(), strIndex.size() + 1);
+    return fetcher.FetchDelta(szUrl, szIndex, strLocal.c_str(), &check, &indexCheck);
+}
+
 }  // namespace
 
 FetchResult UpdateSession::FetchChangedBlocks(HttpFetcher& fetcher, const FileEntry& entry,
@@ -40,28 +52,19 @@ FetchResult UpdateSession::FetchChangedBlocks(HttpFetcher& fetcher, const FileEn
     // Each server in turn with its own delta; only a cut transfer is tried
     // again on one server. An index refused for what it is, or a scan that
     // gave up, ends the deltas: the mirrors carry the same index.
-    const HINTERNET hHome = fetcher.m_hConnect;
     FetchResult result = FETCH_NOT_FOUND;
-    for (size_t n = 0; n < m_connects.size() && !m_bCancel; ++n) {
-        HINTERNET hConnect = m_connects[ServerInTurn(n, m_nServer)];
-        if (hConnect == nullptr) continue;
-        fetcher.m_hConnect = hConnect;
+    for (size_t n = 0; n < m_routes.Count() && !m_bCancel; ++n) {
+        const size_t i = ServerInTurn(n, m_nServer);
+        if (m_routes.Connection(i) == nullptr) continue;
         result = FetchWithRetries(
             [&](uint64_t nAddress) {
-                const std::string strUrl =
-                    FileAddress(m_strProduct, entry.m_strDir, entry.m_strName, entry.m_nCrc, nAddress);
-                const std::string strIndex =
-                    BlockIndexAddress(m_strProduct, entry.m_strDir, entry.m_strName, entry.m_nCrc, nAddress);
-                char szUrl[kAddressCap], szIndex[kAddressCap];
-                if (strUrl.size() >= sizeof szUrl || strIndex.size() >= sizeof szIndex) return FETCH_NOT_FOUND;
-                std::memcpy(szUrl, strUrl.c_str(), strUrl.size() + 1);
-                std::memcpy(szIndex, strIndex.c_str(), strIndex.size() + 1);
-                return fetcher.FetchDelta(szUrl, szIndex, strLocal.c_str(), &check, &indexCheck);
+                return OnRoute(fetcher, i, [&] {
+                    return DeltaAt(fetcher, m_strProduct, entry, strLocal, check, indexCheck, nAddress);
+                });
             },
             false, nFresh);
         if (result == FETCH_DONE || result == FETCH_CANCELLED || result == FETCH_DISK_FULL || fetcher.DeltaHopeless())
             break;
     }
-    fetcher.m_hConnect = hHome;
     return result;
 }

@@ -9,6 +9,7 @@
 
 #include "framework/Handles.h"
 #include "framework/WholeFile.h"
+#include "update/UpdatePaths.h"
 
 namespace {
 
@@ -46,7 +47,7 @@ bool ReadFileRow(void* hFile, LocalFileRow& row, bool& bDirectory) {
 }
 
 std::string LocalState::PathFor(const std::string& strProgramDir, const std::string& strProduct) {
-    return strProgramDir + "UpdateINI\\" + strProduct + "\\localstate.dat";
+    return ProductStateFolder(strProgramDir, strProduct) + "\\localstate.dat";
 }
 
 void LocalState::Load(const std::string& strProgramDir, const std::string& strProduct) {
@@ -116,8 +117,8 @@ bool LocalState::Save(bool bRunFailed) {
         return false;
     }
     // The folders the run keeps its list in; made here too for a state saved alone.
-    CreateDirectoryA((m_strProgramDir + "UpdateINI").c_str(), nullptr);
-    CreateDirectoryA((m_strProgramDir + "UpdateINI\\" + m_strProduct).c_str(), nullptr);
+    CreateDirectoryA(UpdateIniFolder(m_strProgramDir).c_str(), nullptr);
+    CreateDirectoryA(ProductStateFolder(m_strProgramDir, m_strProduct).c_str(), nullptr);
     // A hard stop leaves this file or the old one in place, never a torn one;
     // a leftover temporary file is never read.
     return fw::ReplaceFileWhole(m_strPath, strBytes, "LocalState");

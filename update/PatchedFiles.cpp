@@ -8,6 +8,7 @@
 
 #include "framework/Handles.h"
 #include "framework/Sha256.h"
+#include "framework/SupportLog.h"
 #include "net/PatchApply.h"
 #include "net/PatchName.h"
 #include "update/Checksum.h"
@@ -91,6 +92,6 @@ FetchResult UpdateSession::FetchPatched(HttpFetcher& fetcher, const FileEntry& e
     // A patched file that fails its check may come of a cache's patch: later tries ask elsewhere.
     if (result == FETCH_REJECTED) nFresh = FreshToken();
     DeleteFileA(strPatch.c_str());
-    OutputDebugStringA(((result == FETCH_DONE ? "Patch: applied " : "Patch: none taken for ") + strPath).c_str());
+    fw::LogLine(((result == FETCH_DONE ? "Patch: applied " : "Patch: none taken for ") + strPath).c_str());
     return result;
 }

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "framework/EcdsaP256.h"
+#include "framework/SupportLog.h"
 #include "net/BlockIndex.h"
 #include "net/PatchName.h"
 #include "update/SerialStore.h"
@@ -39,7 +40,7 @@ public:
         ManifestVerdict verdict = CheckManifest(m_strText.data(), m_strText.size(), m_pKey, fw::EcdsaP256VerifyMessage,
                                                 m_strProduct, m_nLastSerial, UtcSecondsNow(), m_manifest, strWhy);
         if (verdict == ManifestVerdict::Accepted) return true;
-        OutputDebugStringA(("ReleaseGuard: filelist.sig refused: " + strWhy).c_str());
+        fw::LogFailure(("ReleaseGuard: filelist.sig refused: " + strWhy).c_str());
         return false;
     }
 
@@ -72,7 +73,7 @@ uint64_t SignedCheck::MaxBytes() const { return m_inner.MaxBytes(); }
 bool SignedCheck::AcceptsLength(uint64_t nLength) {
     if (!m_inner.AcceptsLength(nLength)) return false;
     if (!m_bHeld || nLength == m_nSize) return true;
-    OutputDebugStringA("ReleaseGuard: Content-Length differs from the signed size");
+    fw::LogFailure("ReleaseGuard: Content-Length differs from the signed size");
     Refuse();
     return false;
 }
@@ -93,7 +94,7 @@ bool SignedCheck::Accept() {
     if (!m_body) return bInner;
     bool bSigned = m_body->Complete();
     if (!bSigned) {
-        OutputDebugStringA("ReleaseGuard: body differs from its signed SHA-256");
+        fw::LogFailure("ReleaseGuard: body differs from its signed SHA-256");
         Refuse();
     }
     return bInner && bSigned;
@@ -134,7 +135,7 @@ bool ReleaseGuard::HoldFile(const FileEntry& entry, SignedCheck& check) const {
     if (!m_bKeyed) return true;
     const ManifestFile* pFile = m_bAccepted ? m_manifest.Find(entry.m_strDir, entry.m_strName) : nullptr;
     if (!pFile) {
-        OutputDebugStringA(("ReleaseGuard: not in the signed manifest: " + entry.m_strName).c_str());
+        fw::LogFailure(("ReleaseGuard: not in the signed manifest: " + entry.m_strName).c_str());
         return false;
     }
     check.Hold(pFile->m_nSize, pFile->m_sha256, nullptr);
@@ -165,5 +166,5 @@ const ManifestFile* ReleaseGuard::SignedFile(const FileEntry& entry) const {
 
 void ReleaseGuard::StoreSerial() {
     if (m_bKeyed && m_bAccepted && !WriteAcceptedSerial(m_strProgramDir, m_strProduct, m_manifest.m_nSerial))
-        OutputDebugStringA("ReleaseGuard: the accepted serial could not be stored");
+        fw::LogFailure("ReleaseGuard: the accepted serial could not be stored");
 }

@@ -84,6 +84,8 @@ public:
     // Once the accepted release's list is taken: nothing older than this
     // release may install any more.
     void StoreSerial();
+    // The accepted release's serial, 0 for none (or no key).
+    uint64_t Serial() const { return m_bAccepted ? m_manifest.m_nSerial : 0; }
 
 private:
     bool m_bKeyed = false;

@@ -6,18 +6,20 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "framework/SupportLog.h"
 #include "framework/WholeFile.h"
+#include "update/UpdatePaths.h"
 
 namespace {
 
 void DebugError(const char* pszCall, DWORD dwError) {
     char szText[96];
     wsprintfA(szText, "SerialStore: %s failed, error %lu", pszCall, dwError);
-    OutputDebugStringA(szText);
+    fw::LogFailure(szText);
 }
 
 std::string ProductDir(const std::string& strProgramDir, const std::string& strProduct) {
-    return strProgramDir + "UpdateINI\\" + strProduct;
+    return ProductStateFolder(strProgramDir, strProduct);
 }
 
 bool MakeFolder(const std::string& strPath) {
@@ -46,7 +48,7 @@ uint64_t ReadAcceptedSerial(const std::string& strProgramDir, const std::string&
 }
 
 bool WriteAcceptedSerial(const std::string& strProgramDir, const std::string& strProduct, uint64_t nSerial) {
-    if (!MakeFolder(strProgramDir + "UpdateINI") || !MakeFolder(ProductDir(strProgramDir, strProduct))) return false;
+    if (!MakeFolder(UpdateIniFolder(strProgramDir)) || !MakeFolder(ProductDir(strProgramDir, strProduct))) return false;
     std::string strPath = AcceptedSerialPath(strProgramDir, strProduct);
     return fw::ReplaceFileWhole(strPath, std::to_string(nSerial) + "\n", "SerialStore");
 }

@@ -5,6 +5,8 @@
 
 #include <chrono>
 
+#include "framework/SupportLog.h"
+
 namespace {
 // How soon a wait notices the run's cancel flag, which nobody signals here.
 const auto kCancelPoll = std::chrono::milliseconds(50);
@@ -15,7 +17,7 @@ bool TransferPool::Start(int nSlots) {
         try {
             m_workers.emplace_back(&TransferPool::Work, this, i);
         } catch (...) {
-            OutputDebugStringA("TransferPool: a worker could not start");
+            fw::LogFailure("TransferPool: a worker could not start");
             break;
         }
     }
@@ -92,7 +94,7 @@ void TransferPool::Work(int nSlot) {
         try {
             item.job(nSlot);
         } catch (...) {
-            OutputDebugStringA("TransferPool: a transfer ended by an exception");
+            fw::LogFailure("TransferPool: a transfer ended by an exception");
         }
         std::lock_guard<std::mutex> lock(m_lock);
         if (!item.strKey.empty()) m_running.erase(item.strKey);

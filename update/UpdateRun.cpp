@@ -10,13 +10,17 @@
 #include <new>
 #include <set>
 
+#include "framework/SupportLog.h"
 #include "res/Texts.h"
+#include "res/version.h"
+#include "update/RunLog.h"
 #include "update/Checksum.h"
 #include "update/LocalScan.h"
 #include "update/PathRules.h"
 #include "update/ServerPaths.h"
 #include "update/StaleParts.h"
 #include "update/TransferPool.h"
+#include "update/UpdatePaths.h"
 #include "update/UpdateSession.h"
 
 namespace {
@@ -113,25 +117,25 @@ bool UpdateSession::RunUpdate() {
         m_dwSpeedTick = timeGetTime();
     }
     m_pszFailure = nullptr;
+    m_dwRunStart = timeGetTime();
     Notify(AREA_TOTAL_BAR);
     std::vector<UpdateServer> servers = RunServers();
-    // The run's root and connection handles. However the run ends, a normal
-    // return or a throw, the fetchers let go of them first, then they close.
+    // However the run ends, a normal return or a throw, the fetchers let go
+    // of the run's handles first, then they close.
     struct RunHandles {
         explicit RunHandles(UpdateSession& session) : m_session(session) {}
         ~RunHandles() {
             m_session.DetachFetchers();
-            m_session.m_connects.clear();
+            m_session.m_routes.Close();
         }
         RunHandles(const RunHandles&) = delete;
         RunHandles& operator=(const RunHandles&) = delete;
         UpdateSession& m_session;
-        fw::InternetHandle root;
-        std::vector<std::unique_ptr<fw::InternetHandle>> connects;
     } handles(*this);
-    fw::InternetHandle& root = handles.root;
-    root.Reset(InternetOpenA(nullptr, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
-    if (!root.IsValid()) {
+    const bool bOpened = m_routes.Open(SELFRENEW_USER_AGENT);
+    OpenRunLog(servers);
+    if (!bOpened) {
+        fw::LogFailureFormat("InternetOpenA failed, error %lu", GetLastError());
         OnStatus(STATUS_TEXT, TEXT_INIT_FAILED);
         return false;
     }
@@ -142,21 +146,36 @@ bool UpdateSession::RunUpdate() {
         return false;
     }
     SetConnectionLimit(MAX_CONNECTIONS);
-    // A connection handle per server: WinINet contacts none of them yet.
-    for (const UpdateServer& server : servers) {
-        handles.connects.push_back(std::make_unique<fw::InternetHandle>(InternetConnectA(
-            root.Get(), server.strHost.c_str(), server.nPort, "", "", INTERNET_SERVICE_HTTP, 0, 0)));
-        m_connects.push_back(handles.connects.back()->Get());
-    }
-    return RunWithServers(root.Get(), servers);
+    std::vector<std::pair<std::string, unsigned short>> targets;
+    for (const UpdateServer& server : servers) targets.emplace_back(server.strHost, server.nPort);
+    m_routes.Connect(targets);
+    return RunWithServers(servers);
 }
 
-bool UpdateSession::RunWithServers(HINTERNET hInternet, const std::vector<UpdateServer>& servers) {
+// The support log lies beside the run's other files; its first lines say
+// what this run was asked to do and how it goes out.
+void UpdateSession::OpenRunLog(const std::vector<UpdateServer>& servers) {
+    const std::string strProgramDir = FindProgramFolder();
+    CreateDirectoryA(UpdateIniFolder(strProgramDir).c_str(), nullptr);
+    fw::OpenSupportLog(SupportLogPath(strProgramDir).c_str());
+    m_serverNames.clear();
+    for (const UpdateServer& server : servers) m_serverNames.push_back(server.strHost + ":" + std::to_string(server.nPort));
+    RunStartNote note;
+    note.strStartParam = m_strStartParam;
+    note.strProduct = m_strProduct;
+    note.pRows = &m_lstUpdateServers;
+    note.servers = m_serverNames;
+    note.strRoute = m_routes.Describe();
+    note.bSigned = m_guard.InForce();
+    LogRunStart(note);
+}
+
+bool UpdateSession::RunWithServers(const std::vector<UpdateServer>& servers) {
     _mkdir("UpdateINI");
     MakeDirectoryPath(("UpdateINI/" + m_strProduct).c_str());
     std::string strListPath = "UpdateINI/" + m_strProduct + "/files.ini";
     std::vector<FileEntry> remote;
-    int nServer = FetchListFromAnyServer(hInternet, strListPath, remote);
+    int nServer = FetchListFromAnyServer(strListPath, remote);
     if (nServer < 0) {
         if (m_bCancel) return false;
         // One server whose connection can't even be set up: the old message, at once.
@@ -175,6 +194,10 @@ bool UpdateSession::RunWithServers(HINTERNET hInternet, const std::vector<Update
     if (!CompareWithLocalFiles(remote)) return false;
     // A killed run's part of a file this release dropped would stay for good.
     RemoveOrphanParts(remote);
+    WIN32_FILE_ATTRIBUTE_DATA list = {};
+    GetFileAttributesExA(strListPath.c_str(), GetFileExInfoStandard, &list);
+    LogListTaken(m_serverNames[nServer], (static_cast<uint64_t>(list.nFileSizeHigh) << 32) | list.nFileSizeLow,
+                 m_guard.Serial(), remote.size(), m_updateList.size());
     if (m_updateList.empty()) {
         m_localState.Save(false);
         OnStatus(STATUS_TEXT, TEXT_DONE);
@@ -188,7 +211,7 @@ bool UpdateSession::RunWithServers(HINTERNET hInternet, const std::vector<Update
         m_nFileIndex = 0;
     }
     const int nConnections = servers[nServer].nConnections;
-    MakeFetchers(nConnections, hInternet, m_connects[nServer]);
+    MakeFetchers(nConnections, m_routes.Root(nServer), m_routes.Connection(nServer));
     const bool bWalked = WalkUpdateList(nConnections);
     // A failed file, or a walk called off, leaves the next run a full scan.
     const char* pszFailure = m_pszFailure;
@@ -203,25 +226,53 @@ bool UpdateSession::RunWithServers(HINTERNET hInternet, const std::vector<Update
 
 // The chosen server first, then the others in their fixed order: the first
 // whose list arrives and reads is the run's server. Its index, or a reason.
-int UpdateSession::FetchListFromAnyServer(HINTERNET hInternet, const std::string& strListPath,
-                                          std::vector<FileEntry>& remote) {
+int UpdateSession::FetchListFromAnyServer(const std::string& strListPath, std::vector<FileEntry>& remote) {
     bool bAnyConnection = false;
     bool bRefused = false;
-    for (size_t i = 0; i < m_connects.size() && !m_bCancel; ++i) {
+    for (size_t i = 0; i < m_routes.Count() && !m_bCancel; ++i) {
         OnStatus(STATUS_TEXT, TEXT_CONNECTING);
-        if (m_connects[i] == nullptr) continue;
+        if (m_routes.Connection(i) == nullptr) continue;
         bAnyConnection = true;
-        MakeFetchers(1, hInternet, m_connects[i]);
+        MakeFetchers(1, m_routes.Root(i), m_routes.Connection(i));
         bool bThisRefused = false;
-        FetchResult result = FetchListFrom(strListPath, remote, 0, bThisRefused);
+        FetchResult result =
+            OnRoute(*m_fetchers[0], i, [&] { return FetchListFrom(strListPath, remote, 0, bThisRefused); });
         // A cache on the way may hold an older list or signature than the
         // origin: once more at addresses no cache has seen.
-        if (result == FETCH_REJECTED && !m_bCancel) result = FetchListFrom(strListPath, remote, FreshToken(), bThisRefused);
+        if (result == FETCH_REJECTED && !m_bCancel)
+            result = OnRoute(*m_fetchers[0], i,
+                             [&] { return FetchListFrom(strListPath, remote, FreshToken(), bThisRefused); });
         if (result == FETCH_DONE) return static_cast<int>(i);
         bRefused = bRefused || bThisRefused;
     }
     if (bRefused) return kRefusedList;
-    return bAnyConnection || m_connects.size() > 1 ? kNoList : kNoConnection;
+    return bAnyConnection || m_routes.Count() > 1 ? kNoList : kNoConnection;
+}
+
+// An attempt on server i's way now; where the proxy failed it, once more
+// directly. The direct way stays the server's when it brought an answer.
+FetchResult UpdateSession::OnRoute(HttpFetcher& fetcher, size_t i, const std::function<FetchResult()>& attempt,
+                                   EntryTrace* pTrace) {
+    EntryTrace unused;
+    EntryTrace& trace = pTrace ? *pTrace : unused;
+    trace.nServer = i;
+    fetcher.m_hInternet = m_routes.Root(i);
+    fetcher.m_hConnect = m_routes.Connection(i);
+    ++trace.nTries;
+    FetchResult result = attempt();
+    trace.bResumed = fetcher.LastResumed();
+    if (result == FETCH_DONE || result == FETCH_CANCELLED || result == FETCH_DISK_FULL || m_bCancel ||
+        !IsProxyFailure(fetcher.LastStatus(), fetcher.LastSendError()))
+        return result;
+    HINTERNET hDirect = m_routes.DirectAfterProxyFailure(i, fetcher.m_hConnect);
+    if (hDirect == nullptr) return result;
+    fetcher.m_hInternet = m_routes.Root(i);
+    fetcher.m_hConnect = hDirect;
+    ++trace.nTries;
+    result = attempt();
+    trace.bResumed = fetcher.LastResumed();
+    if (result != FETCH_DONE && fetcher.LastStatus() == 0 && fetcher.LastSendError() != 0) m_routes.DirectFailed(i);
+    return result;
 }
 
 // Signed releases: this server's manifest first, then only the list it signs;
@@ -308,11 +359,15 @@ bool UpdateSession::WalkUpdateList(int nConnections) {
     }
     for (const FileEntry& entry : m_updateList) {
         if (m_bCancel) break;
-        if (IsSkippedEntry(entry.m_strDir, entry.m_strName)) continue;
+        if (IsSkippedEntry(entry.m_strDir, entry.m_strName)) {
+            fw::LogFormat("file: %.260s skipped", LocalPathOf(entry).c_str());
+            continue;
+        }
         if (entry.m_nKind == ENTRY_DIR) {
             if (!pool.WaitForSlot()) break;
             std::string strPath = LocalPathOf(entry);
             if (strPath.size() < kPathCap) MakeDirectoryPath(strPath.c_str());
+            fw::LogFormat("folder: %.260s made", strPath.c_str());
             ProgressStep();
             continue;
         }
@@ -327,20 +382,28 @@ bool UpdateSession::WalkUpdateList(int nConnections) {
     return !m_bCancel;
 }
 
-// On a worker: one file, its result, its message and its progress step.
+// On a worker: one file, its result, its message, its log line and its progress step.
 void UpdateSession::FetchEntry(int nSlot, const FileEntry& entry, bool bRepeat) {
     std::string strLocal = LocalPathOf(entry);
+    EntryTrace trace;
     if (bRepeat && strLocal.size() < kPathCap && FileChecksum(strLocal.c_str(), -1, &m_bCancel) == entry.m_nCrc) {
+        LogOutcome(nSlot, entry, "kept", trace, nullptr);
         ProgressStep();
         return;
     }
-    FetchResult result = FetchEntryFile(*m_fetchers[nSlot], entry);
+    TakeSlotBytes(nSlot);
+    fw::ClearLastFailure();
+    FetchResult result = FetchEntryFile(*m_fetchers[nSlot], entry, trace);
     OnSlotEnd(nSlot);
-    if (m_bCancel || result == FETCH_CANCELLED) return;
+    if (m_bCancel || result == FETCH_CANCELLED) {
+        LogOutcome(nSlot, entry, "called off", trace, nullptr);
+        return;
+    }
     if (result != FETCH_DONE) {
         const char* pszText = result == FETCH_DISK_FULL ? TEXT_DISK_FULL : TEXT_FILE_FAILED;
         m_pszFailure = pszText;
         OnStatus(STATUS_TEXT, pszText);
+        LogOutcome(nSlot, entry, "failed", trace, pszText);
         return;
     }
     if (EqualsNoCaseAZ(entry.m_strName, "selfrenew.exe")) g_bSelfUpdated = 1;
@@ -348,13 +411,30 @@ void UpdateSession::FetchEntry(int nSlot, const FileEntry& entry, bool bRepeat) 
     const ManifestFile* pSigned = m_guard.SignedFile(entry);
     m_localState.KeepInstalled(strLocal, LocalStateKey(entry.m_strDir, entry.m_strName), entry.m_nCrc,
                                pSigned ? pSigned->m_sha256 : nullptr);
+    const char* pszHow = trace.pszPartial ? trace.pszPartial : (trace.bResumed ? "resumed" : "whole");
+    LogOutcome(nSlot, entry, pszHow, trace, nullptr);
     ProgressStep();
+}
+
+void UpdateSession::LogOutcome(int nSlot, const FileEntry& entry, const char* pszHow, const EntryTrace& trace,
+                               const char* pszMessage) {
+    EntryNote note;
+    note.strPath = LocalPathOf(entry);
+    note.pszHow = pszHow;
+    note.nBytes = TakeSlotBytes(nSlot);
+    if (trace.nTries > 0 && trace.nServer < m_serverNames.size()) note.strServer = m_serverNames[trace.nServer];
+    note.nTries = trace.nTries;
+    if (pszMessage) {
+        note.strReason = fw::LastFailure();
+        note.strMessage = pszMessage;
+    }
+    LogEntry(note);
 }
 
 // A file comes from the run's server; one that fails there is tried on the
 // other servers before it counts as failed. A changed large file tries the
 // delta on every server first, then the whole file on every server.
-FetchResult UpdateSession::FetchEntryFile(HttpFetcher& fetcher, const FileEntry& entry) {
+FetchResult UpdateSession::FetchEntryFile(HttpFetcher& fetcher, const FileEntry& entry, EntryTrace& trace) {
     std::string strLocal = LocalPathOf(entry);
     std::string strPath = "/kroupdate/" + m_strProduct + "/release/" +
                           (IsRootDir(entry.m_strDir) ? entry.m_strName : entry.m_strDir + "/" + entry.m_strName);
@@ -365,13 +445,22 @@ FetchResult UpdateSession::FetchEntryFile(HttpFetcher& fetcher, const FileEntry&
     SignedCheck check(crc);
     // Signed releases: nothing the manifest doesn't sign is fetched at all.
     if (!m_guard.HoldFile(entry, check)) return FETCH_REJECTED;
+    fetcher.m_hInternet = m_routes.Root(m_nServer);
+    fetcher.m_hConnect = m_routes.Connection(m_nServer);
     // A patch made against the installed copy, then the block delta, then the whole file.
     uint64_t nFresh = 0;
     FetchResult result = FetchPatched(fetcher, entry, strLocal, check, nFresh);
-    if (result == FETCH_DONE || result == FETCH_CANCELLED || result == FETCH_DISK_FULL) return result;
-    result = FetchChangedBlocks(fetcher, entry, strLocal, check, nFresh);
-    if (result == FETCH_DONE || result == FETCH_CANCELLED || result == FETCH_DISK_FULL) return result;
-    HINTERNET hHome = fetcher.m_hConnect;
+    trace.pszPartial = "patch";
+    if (result != FETCH_DONE && result != FETCH_CANCELLED && result != FETCH_DISK_FULL) {
+        result = FetchChangedBlocks(fetcher, entry, strLocal, check, nFresh);
+        trace.pszPartial = "delta";
+    }
+    if (result == FETCH_DONE || result == FETCH_CANCELLED || result == FETCH_DISK_FULL) {
+        trace.nTries = 1;
+        trace.nServer = m_nServer;
+        return result;
+    }
+    trace.pszPartial = nullptr;
     result = FETCH_FAILED;
     auto attempt = [&](uint64_t nAddress) {
         char szUrl[kAddressCap];
@@ -379,14 +468,15 @@ FetchResult UpdateSession::FetchEntryFile(HttpFetcher& fetcher, const FileEntry&
             return FETCH_NOT_FOUND;
         return fetcher.Fetch(szUrl, strLocal.c_str(), &check);
     };
-    for (size_t n = 0; n < m_connects.size() && !m_bCancel; ++n) {
+    const size_t nServers = m_routes.Count();
+    for (size_t n = 0; n < nServers && !m_bCancel; ++n) {
         size_t i = ServerInTurn(n, m_nServer);
-        if (m_connects[i] == nullptr) continue;
-        fetcher.m_hConnect = m_connects[i];
-        result = FetchWithRetries(attempt, true, nFresh);
+        if (m_routes.Connection(i) == nullptr) continue;
+        result = FetchWithRetries(
+            [&](uint64_t nAddress) { return OnRoute(fetcher, i, [&] { return attempt(nAddress); }, &trace); }, true,
+            nFresh);
         if (result == FETCH_DONE || result == FETCH_CANCELLED || result == FETCH_DISK_FULL) break;
     }
-    fetcher.m_hConnect = hHome;
     return result;
 }
 

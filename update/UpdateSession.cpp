@@ -7,8 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "framework/SupportLog.h"
 #include "net/TransferMath.h"
 #include "res/Texts.h"
+#include "update/RunLog.h"
 
 std::atomic<unsigned char> g_bRunResult{0};
 std::atomic<unsigned char> g_bSelfUpdated{0};
@@ -26,7 +28,7 @@ public:
     void OnStatus(int nKind, const char* pszText) override {
         m_session.OnSlotStatus(m_nSlot, nKind, pszText);
     }
-    void OnBlock(DWORD nBytes) override { m_session.OnSlotBlock(nBytes); }
+    void OnBlock(DWORD nBytes) override { m_session.OnSlotBlock(m_nSlot, nBytes); }
 
 private:
     UpdateSession& m_session;
@@ -129,8 +131,16 @@ DWORD WINAPI UpdateSession::UpdateRunThreadProc(LPVOID pParam) {
     try {
         bResult = self->RunUpdate();
     } catch (...) {
-        OutputDebugStringA("RunUpdate: ended by an exception");
+        fw::LogFailure("RunUpdate: ended by an exception");
     }
+    uint64_t nBytes;
+    {
+        std::lock_guard<std::mutex> lock(self->m_lock);
+        nBytes = self->m_nLineBytes;
+    }
+    LogRunEnd(bResult, self->m_bCancel, timeGetTime() - self->m_dwRunStart, nBytes, self->GetStatus());
+    // Support may move or delete the file between runs.
+    fw::CloseSupportLog();
     // A run that was called off leaves the result and the window to whoever
     // called it off.
     if (!self->m_bCancel) self->EndOfRun(bResult);
@@ -278,8 +288,9 @@ void UpdateSession::OnSlotProgress(int nSlot, int nValue) {
 
 // The speed is the whole line's: the bytes of every transfer over the same
 // windows of 3000 ms.
-void UpdateSession::OnSlotBlock(DWORD nBytes) {
+void UpdateSession::OnSlotBlock(int nSlot, DWORD nBytes) {
     std::lock_guard<std::mutex> lock(m_lock);
+    if (nSlot < static_cast<int>(m_slots.size())) m_slots[nSlot].nMoved += nBytes;
     m_nLineBytes += nBytes;
     DWORD dwNow = timeGetTime();
     if (net::StepDue(dwNow, m_dwSpeedTick, net::kSpeedWindowMs)) {
@@ -287,6 +298,14 @@ void UpdateSession::OnSlotBlock(DWORD nBytes) {
         m_nLastSampleBytes = m_nLineBytes;
         m_dwSpeedTick += net::kSpeedWindowMs;
     }
+}
+
+uint64_t UpdateSession::TakeSlotBytes(int nSlot) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (nSlot >= static_cast<int>(m_slots.size())) return 0;
+    uint64_t nMoved = m_slots[nSlot].nMoved;
+    m_slots[nSlot].nMoved = 0;
+    return nMoved;
 }
 
 void UpdateSession::ProgressStep() {

@@ -19,6 +19,7 @@
 #include "update/FileList.h"
 #include "update/LocalState.h"
 #include "update/ReleaseGuard.h"
+#include "update/ServerRoutes.h"
 #include "update/UpdateConfig.h"
 #include "update/UpdateListener.h"
 
@@ -41,6 +42,8 @@ public:
     virtual void OnStatus(int nKind, const char* pszText);
 
     bool SetProduct(const char* pszProduct);
+    // The start parameter the program was given, for the support log.
+    void SetStartParam(const char* pszParam) { m_strStartParam = pszParam; }
     void LoadUpdateServers();
     // Chooses a row of nLineKey and starts the run on it. Without a usable row
     // it still starts a run, which ends like one whose server can't be
@@ -75,12 +78,26 @@ private:
         unsigned long long nStarted = 0;  // order of the transfers' starts
         int nProgress = 0;
         std::string strStatus;  // the status line this slot's transfer last set
+        uint64_t nMoved = 0;    // bytes since TakeSlotBytes
+    };
+
+    // What one entry's fetch went through, for its line in the log.
+    struct EntryTrace {
+        int nTries = 0;
+        size_t nServer = 0;
+        const char* pszPartial = nullptr;  // "patch" or "delta": only what changed came
+        bool bResumed = false;
     };
 
     static DWORD WINAPI UpdateRunThreadProc(LPVOID pParam);
     bool RunUpdate();
-    bool RunWithServers(HINTERNET hInternet, const std::vector<UpdateServer>& servers);
-    int FetchListFromAnyServer(HINTERNET hInternet, const std::string& strListPath, std::vector<FileEntry>& remote);
+    bool RunWithServers(const std::vector<UpdateServer>& servers);
+    int FetchListFromAnyServer(const std::string& strListPath, std::vector<FileEntry>& remote);
+    FetchResult OnRoute(HttpFetcher& fetcher, size_t i, const std::function<FetchResult()>& attempt,
+                        EntryTrace* pTrace = nullptr);
+    void OpenRunLog(const std::vector<UpdateServer>& servers);
+    void LogOutcome(int nSlot, const FileEntry& entry, const char* pszHow, const EntryTrace& trace,
+                    const char* pszMessage);
     bool ReadListFile(const std::string& strListPath, std::vector<FileEntry>& remote);
     FetchResult FetchListFrom(const std::string& strListPath, std::vector<FileEntry>& remote, uint64_t nFresh,
                               bool& bRefused);
@@ -89,7 +106,7 @@ private:
     bool WalkUpdateList(int nConnections);
     // bRepeat: another entry of the work list names the same local file.
     void FetchEntry(int nSlot, const FileEntry& entry, bool bRepeat);
-    FetchResult FetchEntryFile(HttpFetcher& fetcher, const FileEntry& entry);
+    FetchResult FetchEntryFile(HttpFetcher& fetcher, const FileEntry& entry, EntryTrace& trace);
     FetchResult FetchWithRetries(const std::function<FetchResult(uint64_t nFresh)>& attempt, bool bRefetchRejected,
                                  uint64_t& nFresh);
     FetchResult FetchChangedBlocks(HttpFetcher& fetcher, const FileEntry& entry, const std::string& strLocal,
@@ -109,12 +126,15 @@ private:
     void BeginSlotLocked(int nSlot);
     void OnSlotEnd(int nSlot);
     void OnSlotProgress(int nSlot, int nValue);
-    void OnSlotBlock(DWORD nBytes);
+    void OnSlotBlock(int nSlot, DWORD nBytes);
+    // The bytes slot nSlot moved since the last call.
+    uint64_t TakeSlotBytes(int nSlot);
     int DisplaySlotLocked() const;
     void Notify(UpdateArea area);
 
     std::vector<UpdateServerRow> m_lstUpdateServers;
     std::string m_strProduct;
+    std::string m_strStartParam;
     DWORD m_nStallLimitMs = 30000;
     ReleaseGuard m_guard;  // the signed release of the run, when a key is in force
 
@@ -126,10 +146,12 @@ private:
     mutable std::mutex m_lock;
     std::condition_variable m_cancelled;
     std::vector<UpdateServer> m_servers;
-    // The run's connection per server (null where it couldn't be set up) and
-    // the one whose list was accepted. Set before any transfer slot works.
-    std::vector<HINTERNET> m_connects;
+    // The run's way to each server, and the one whose list was accepted
+    // (set before any transfer slot works).
+    ServerRoutes m_routes;
     size_t m_nServer = 0;
+    std::vector<std::string> m_serverNames;  // "host:port" per server, for the log
+    DWORD m_dwRunStart = 0;
     static const int kNoConnection = -1;  // FetchListFromAnyServer: no connection at all
     static const int kNoList = -2;        // no server gave a readable list
     static const int kRefusedList = -3;   // no good signed release, and some server's was refused
