@@ -322,10 +322,14 @@ FetchResult HttpFetcher::ReadPiece(HINTERNET hRequest, char* pBuffer, DWORD nMax
     *pnRead = 0;
     if (m_request.IsAborted()) return FETCH_CANCELLED;
     DWORD nAsk = ReadSizeFor(hRequest, m_nReceived, m_dwBodyStart);
-    if (!InternetReadFile(hRequest, pBuffer, nAsk < nMax ? nAsk : nMax, pnRead)) {
+    nAsk = nAsk < nMax ? nAsk : nMax;
+    if (m_pBandwidth) nAsk = m_pBandwidth->ReadCap(nAsk);
+    if (!InternetReadFile(hRequest, pBuffer, nAsk, pnRead)) {
         DebugFetchError("InternetReadFile", GetLastError());
         return m_request.IsAborted() ? FETCH_CANCELLED : FETCH_FAILED;
     }
+    // Every transfer of the run draws on one budget; its wait ends on a cancel.
+    if (m_pBandwidth && *pnRead > 0 && !m_pBandwidth->Take(*pnRead, m_request.AbortFlag())) return FETCH_CANCELLED;
     return FETCH_DONE;
 }
 
