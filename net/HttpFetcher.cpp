@@ -338,10 +338,15 @@ FetchResult HttpFetcher::ReadPiece(HINTERNET hRequest, char* pBuffer, DWORD nMax
     DWORD nAsk = 0;
     if (!ReadSizeFor(hRequest, m_nReceived, m_dwBodyStart, m_dwLastByte, m_nStallLimitMs, &nAsk))
         return m_request.IsAborted() ? FETCH_CANCELLED : FETCH_FAILED;
-    if (!InternetReadFile(hRequest, pBuffer, nAsk < nMax ? nAsk : nMax, pnRead)) {
+    nAsk = nAsk < nMax ? nAsk : nMax;
+    if (m_pBandwidth) nAsk = m_pBandwidth->ReadCap(nAsk);
+    if (!InternetReadFile(hRequest, pBuffer, nAsk, pnRead)) {
         DebugFetchError("InternetReadFile", GetLastError());
         return m_request.IsAborted() ? FETCH_CANCELLED : FETCH_FAILED;
     }
+    // Every transfer of the run draws on one budget; its wait ends on a cancel.
+    if (m_pBandwidth && *pnRead > 0 && !m_pBandwidth->Take(*pnRead, m_request.AbortFlag())) return FETCH_CANCELLED;
+    // After the budget's wait, so that a capped line never counts as a stall.
     if (*pnRead > 0) m_dwLastByte = timeGetTime();
     return FETCH_DONE;
 }

@@ -12,6 +12,7 @@
 
 #include "framework/Handles.h"
 #include "net/AbortableRequest.h"
+#include "net/BandwidthBudget.h"
 #include "net/DiskBudget.h"
 #include "net/PartFile.h"
 
@@ -104,6 +105,8 @@ public:
     void SetStallLimit(DWORD nMs) { m_nStallLimitMs = nMs; }
     // The free space the run's transfers share (nullptr: this transfer alone).
     void SetDiskBudget(net::DiskBudget* pBudget) { m_pDiskBudget = pBudget; }
+    // The bandwidth the run's transfers share (nullptr: no cap).
+    void SetBandwidth(net::BandwidthBudget* pBudget) { m_pBandwidth = pBudget; }
 
     // How the last transfer went, for the run's routes and its log: the last
     // HTTP status (0: no answer came), the error of a send that failed (0:
@@ -165,6 +168,7 @@ private:
     fw::InternetHandle m_redirectConnect;  // another server a redirect sent this request to
     std::atomic<bool> m_bCancelled{false};
     net::DiskBudget* m_pDiskBudget = nullptr;
+    net::BandwidthBudget* m_pBandwidth = nullptr;
     // This slot's server answered a multi-range request with one range, 416 or
     // the whole file: from then on it asks one range per request.
     bool m_bSingleRanges = false;

@@ -127,8 +127,23 @@ bool ParseRow(const char* p, UpdateServerRow& row)
 
 }  // namespace
 
-void ReadUpdateServers(std::FILE* pFile, std::vector<UpdateServerRow>& rows)
+long ParseLimitLine(const char* pszLine)
 {
+    if (std::strncmp(pszLine, "limit=", 6) != 0 || pszLine[6] == '\0')
+        return -1;
+    long nValue = 0;
+    for (const char* p = pszLine + 6; *p; ++p) {
+        if (*p < '0' || *p > '9' || nValue > 4194303 / 10)
+            return -1;
+        nValue = nValue * 10 + (*p - '0');
+    }
+    return nValue <= 4194303 ? nValue : -1;
+}
+
+void ReadUpdateServers(std::FILE* pFile, std::vector<UpdateServerRow>& rows, unsigned* pnLimitKiB)
+{
+    if (pnLimitKiB)
+        *pnLimitKiB = 0;
     if (!pFile)
         return;
     // Room for a byte-order mark in front of the first line.
@@ -144,6 +159,9 @@ void ReadUpdateServers(std::FILE* pFile, std::vector<UpdateServerRow>& rows)
             break;
         if (szLine[0] == '#')
             continue;
+        long nLimit = ParseLimitLine(szLine);
+        if (nLimit >= 0 && pnLimitKiB)
+            *pnLimitKiB = static_cast<unsigned>(nLimit);
         UpdateServerRow row{};
         if (ParseRow(szLine, row) && row.nId != 0)
             rows.push_back(row);

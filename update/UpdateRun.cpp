@@ -118,6 +118,7 @@ bool UpdateSession::RunUpdate() {
     }
     m_pszFailure = nullptr;
     m_dwRunStart = timeGetTime();
+    m_bandwidth.SetRate(static_cast<uint32_t>(m_nLimitKiB) * 1024);
     Notify(AREA_TOTAL_BAR);
     std::vector<UpdateServer> servers = RunServers();
     // However the run ends, a normal return or a throw, the fetchers let go
@@ -167,6 +168,7 @@ void UpdateSession::OpenRunLog(const std::vector<UpdateServer>& servers) {
     note.servers = m_serverNames;
     note.strRoute = m_routes.Describe();
     note.bSigned = m_guard.InForce();
+    note.nLimitKiB = m_nLimitKiB;
     LogRunStart(note);
 }
 

@@ -57,7 +57,7 @@ void UpdateSession::LoadUpdateServers() {
     m_lstUpdateServers.clear();
     std::FILE* pFile = std::fopen("update.ini", "rt");
     if (!pFile) return;
-    ReadUpdateServers(pFile, m_lstUpdateServers);
+    ReadUpdateServers(pFile, m_lstUpdateServers, &m_nLimitKiB);
     std::fclose(pFile);
 }
 
@@ -329,6 +329,7 @@ void UpdateSession::MakeFetchers(int nCount, HINTERNET hInternet, HINTERNET hCon
         fetcher.m_hConnect = hConnect;
         fetcher.SetStallLimit(m_nStallLimitMs);
         fetcher.SetDiskBudget(&m_diskBudget);
+        fetcher.SetBandwidth(&m_bandwidth);
         // A cancel that came before the fetcher existed still reaches it.
         if (m_bCancel) fetcher.CancelTransfer();
     }

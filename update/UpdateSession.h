@@ -61,6 +61,9 @@ public:
     void SetListener(UpdateListener* pListener);
     // How long a request may receive nothing before it fails (30 s unless set).
     void SetStallLimit(DWORD nMs) { m_nStallLimitMs = nMs; }
+    // The run's bandwidth cap in KiB per second (0: none); update.ini's
+    // "limit=N" sets it too. Not during a run.
+    void SetBandwidthLimit(unsigned nKiB) { m_nLimitKiB = nKiB; }
     // Signed releases: the key (X||Y, 64 bytes) they must verify with, nullptr
     // for unsigned updates. The built-in key unless set; not during a run.
     void SetUpdateKey(const unsigned char* pKey) { m_guard.SetKey(pKey); }
@@ -159,6 +162,8 @@ private:
     LocalState m_localState;  // the quick check's rows, and those this run leaves
     std::vector<std::unique_ptr<HttpFetcher>> m_fetchers;  // one per transfer slot
     net::DiskBudget m_diskBudget;  // the free space the slots share
+    net::BandwidthBudget m_bandwidth;  // the cap the slots share
+    unsigned m_nLimitKiB = 0;          // update.ini's "limit=N", 0: none
     std::vector<Slot> m_slots;
     unsigned long long m_nStarts = 0;
     int m_nDisplaySlot = 0;

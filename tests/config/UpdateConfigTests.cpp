@@ -149,3 +149,29 @@ TEST(UpdateConfig, NoFileLeavesTheListAlone)
 }
 
 }  // namespace
+
+// "limit=N" exactly, or nothing: a row reader of five fields drops the line.
+TEST(UpdateConfig, OnlyALineExactlyLimitEqualsNSetsTheCap)
+{
+    struct Case {
+        const char* pszLine;
+        long nLimit;
+    } cases[] = {
+        {"limit=2048", 2048}, {"limit=0", 0},      {"limit=", -1},         {"limit=2048x", -1},
+        {" limit=5", -1},     {"Limit=5", -1},     {"limit=-1", -1},       {"limit=4194303", 4194303},
+        {"limit=4194304", -1}, {"limit=99999999999", -1}, {"1;1;a;b;80", -1},
+    };
+    for (const Case& c : cases) EXPECT_EQ(ParseLimitLine(c.pszLine), c.nLimit) << c.pszLine;
+    std::FILE* pOut = std::fopen("update.ini", "wb");
+    ASSERT_NE(pOut, nullptr);
+    std::fputs("1;1;a;b;80\nlimit=512\n2;1;c;d;81\n", pOut);
+    std::fclose(pOut);
+    std::FILE* pIn = std::fopen("update.ini", "rt");
+    ASSERT_NE(pIn, nullptr);
+    std::vector<UpdateServerRow> rows;
+    unsigned nLimit = 7;
+    ReadUpdateServers(pIn, rows, &nLimit);
+    std::fclose(pIn);
+    EXPECT_EQ(rows.size(), 2u);
+    EXPECT_EQ(nLimit, 512u);
+}
