@@ -49,7 +49,9 @@ def releases(work):
     return one, two
 
 
-class Varnish:
+class Varnish(core.Nginx):
+    """Stopped and marked like the origin; only its start and its log differ."""
+
     def __init__(self, script, origin_state, state):
         self.script, self.state = script, state
         subprocess.run([script, "start", os.path.join(origin_state, "port"), state], check=True,
@@ -57,12 +59,6 @@ class Varnish:
         with open(os.path.join(state, "port")) as f:
             self.port = int(f.read())
         self.log = os.path.join(state, "access.log")
-
-    def stop(self):
-        subprocess.run([self.script, "stop", self.state], check=False)
-
-    def mark(self):
-        return os.path.getsize(self.log)
 
     def bytes_since(self, mark, settle=0.5):
         time.sleep(settle)  # varnishncsa writes a line once its transaction ends

@@ -19,24 +19,8 @@ usage() {
   exit 2
 }
 
-# Asks the kernel for a free loopback port. Another process may take it before
-# nginx binds; start then tries again with a new one.
-free_port() {
-  python3 -c 'import socket
-s = socket.socket()
-s.bind(("127.0.0.1", 0))
-print(s.getsockname()[1])
-s.close()'
-}
-
-# True when something accepts connections on 127.0.0.1:$1.
-port_answers() {
-  python3 -c 'import socket, sys
-try:
-    socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=0.5).close()
-except OSError:
-    sys.exit(1)' "$1"
-}
+# free_port, port_answers
+. "$(dirname "$0")/loopback.sh"
 
 write_config() {
   local root=$1 state=$2 port=$3 rate=$4

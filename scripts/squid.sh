@@ -16,21 +16,8 @@ usage() {
   exit 2
 }
 
-free_port() {
-  python3 -c 'import socket
-s = socket.socket()
-s.bind(("127.0.0.1", 0))
-print(s.getsockname()[1])
-s.close()'
-}
-
-port_answers() {
-  python3 -c 'import socket, sys
-try:
-    socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=0.5).close()
-except OSError:
-    sys.exit(1)' "$1"
-}
+# free_port, port_answers
+. "$(dirname "$0")/loopback.sh"
 
 write_config() {
   local state=$1 port=$2 auth=$3 access
