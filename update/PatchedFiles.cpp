@@ -69,9 +69,8 @@ FetchResult UpdateSession::FetchPatched(HttpFetcher& fetcher, const FileEntry& e
                                         BodyCheck& check, uint64_t& nFresh) {
     std::string strName = InstalledBaseName(entry, strLocal);
     if (strName.empty() || m_bCancel) return FETCH_NOT_FOUND;
-    const bool bRoot = entry.m_strDir == "/" || entry.m_strDir == "\\";
-    const std::string strPath = "/kroupdate/" + m_strProduct + "/patches/" +
-                                (bRoot ? entry.m_strName : entry.m_strDir + "/" + entry.m_strName) + "/" + strName;
+    const std::string strPath =
+        ServerPath(m_strProduct, "patches/" + ListedPath(entry.m_strDir, entry.m_strName) + "/" + strName);
     const std::string strPatch = strLocal + kPatchSuffix;
     // Its part file's suffix must fit as well.
     if (strPath.size() >= MAX_PATH || strPatch.size() + 5 >= MAX_PATH) return FETCH_NOT_FOUND;

@@ -116,7 +116,7 @@ FetchResult ReleaseGuard::Start(HttpFetcher& fetcher, const std::string& strProd
     m_manifest = Manifest();
     if (!m_bKeyed) return FETCH_DONE;
     std::string strUrl = SignatureAddress(strProduct, nFresh);
-    if (("/kroupdate/" + strProduct + "/filelist.sig").size() >= MAX_PATH || strUrl.size() >= kAddressCap ||
+    if (ServerPath(strProduct, "filelist.sig").size() >= MAX_PATH || strUrl.size() >= kAddressCap ||
         strLocalPath.size() >= MAX_PATH)
         return FETCH_NOT_FOUND;
     char szUrl[kAddressCap];

@@ -10,23 +10,6 @@
 
 namespace {
 
-// The folder and name below release/ or blocks/, with "/" between folders;
-// a trail byte of a double-byte character is never taken for a separator.
-std::string RelativePath(const std::string& strDir, const std::string& strName) {
-    if (strDir == "/" || strDir == "\\") return strName;
-    std::string strPath;
-    for (size_t i = 0; i < strDir.size(); ++i) {
-        char c = strDir[i];
-        if (fw::IsLeadByte936(static_cast<unsigned char>(c)) && i + 1 < strDir.size()) {
-            strPath += c;
-            strPath += strDir[++i];
-        } else {
-            strPath += c == '\\' ? '/' : c;
-        }
-    }
-    return strPath + "/" + strName;
-}
-
 std::string Query(const char* pszFirst, uint64_t nFresh) {
     if (nFresh == 0) return std::string();
     char szToken[24];
@@ -44,6 +27,27 @@ std::string ProductPath(const std::string& strProduct) { return "/kroupdate/" + 
 
 }  // namespace
 
+std::string ServerPath(const std::string& strProduct, const std::string& strTail) {
+    return ProductPath(strProduct) + strTail;
+}
+
+// A trail byte of a double-byte character is never taken for a separator.
+std::string ListedPath(const std::string& strDir, const std::string& strName) {
+    if (strDir == "/" || strDir == "\\") return strName;
+    std::string strPath;
+    for (size_t i = 0; i < strDir.size(); ++i) {
+        char c = strDir[i];
+        if (fw::IsLeadByte936(static_cast<unsigned char>(c)) && i + 1 < strDir.size()) {
+            strPath += c;
+            strPath += strDir[++i];
+        } else {
+            strPath += c == '\\' ? '/' : c;
+        }
+    }
+    return strPath + "/" + strName;
+}
+
+
 std::string ListAddress(const std::string& strProduct, uint64_t nFresh) {
     return net::EncodeUrlPath(ProductPath(strProduct) + "filelist.list") + Query("?", nFresh);
 }
@@ -54,17 +58,17 @@ std::string SignatureAddress(const std::string& strProduct, uint64_t nFresh) {
 
 std::string FileAddress(const std::string& strProduct, const std::string& strDir, const std::string& strName,
                         uint32_t nCrc, uint64_t nFresh) {
-    return Versioned(ProductPath(strProduct) + "release/" + RelativePath(strDir, strName), nCrc, nFresh);
+    return Versioned(ProductPath(strProduct) + "release/" + ListedPath(strDir, strName), nCrc, nFresh);
 }
 
 std::string BlockIndexAddress(const std::string& strProduct, const std::string& strDir, const std::string& strName,
                               uint32_t nCrc, uint64_t nFresh) {
-    return Versioned(ProductPath(strProduct) + "blocks/" + RelativePath(strDir, strName), nCrc, nFresh);
+    return Versioned(ProductPath(strProduct) + "blocks/" + ListedPath(strDir, strName), nCrc, nFresh);
 }
 
 std::string PatchAddress(const std::string& strProduct, const std::string& strDir, const std::string& strName,
                          const std::string& strPatchName, uint32_t nCrc, uint64_t nFresh) {
-    return Versioned(ProductPath(strProduct) + "patches/" + RelativePath(strDir, strName) + "/" + strPatchName, nCrc,
+    return Versioned(ProductPath(strProduct) + "patches/" + ListedPath(strDir, strName) + "/" + strPatchName, nCrc,
                      nFresh);
 }
 

@@ -31,6 +31,12 @@ std::string BlockIndexAddress(const std::string& strProduct, const std::string& 
 // it carries the checksum of the file it makes, which the name doesn't tell.
 std::string PatchAddress(const std::string& strProduct, const std::string& strDir, const std::string& strName,
                          const std::string& strPatchName, uint32_t nCrc, uint64_t nFresh = 0);
+// The path below the server's root that an address names, before it is
+// encoded: "filelist.list", "release/<dir>/<name>" and so on. The fixed
+// request buffers hold it in 260 bytes, so callers check its length.
+std::string ServerPath(const std::string& strProduct, const std::string& strTail);
+// The folder and name below release/, blocks/ or patches/, "/" between folders.
+std::string ListedPath(const std::string& strDir, const std::string& strName);
 // A value for nFresh that this process has not used before and another
 // process, or an earlier run, is unlikely to have used: the time in
 // microseconds and a count.

@@ -313,7 +313,7 @@ bool UpdateSession::ReadListFile(const std::string& strListPath, std::vector<Fil
 
 FetchResult UpdateSession::FetchFileList(const std::string& strLocalPath, uint64_t nFresh) {
     char szUrl[kAddressCap];
-    if (("/kroupdate/" + m_strProduct + "/filelist.list").size() >= kPathCap ||
+    if (ServerPath(m_strProduct, "filelist.list").size() >= kPathCap ||
         !CopyPath(ListAddress(m_strProduct, nFresh), szUrl) || strLocalPath.size() >= kListPathCap)
         return FETCH_NOT_FOUND;
     ListCheck sane;
@@ -438,8 +438,7 @@ void UpdateSession::LogOutcome(int nSlot, const FileEntry& entry, const char* ps
 // delta on every server first, then the whole file on every server.
 FetchResult UpdateSession::FetchEntryFile(HttpFetcher& fetcher, const FileEntry& entry, EntryTrace& trace) {
     std::string strLocal = LocalPathOf(entry);
-    std::string strPath = "/kroupdate/" + m_strProduct + "/release/" +
-                          (IsRootDir(entry.m_strDir) ? entry.m_strName : entry.m_strDir + "/" + entry.m_strName);
+    std::string strPath = ServerPath(m_strProduct, "release/" + ListedPath(entry.m_strDir, entry.m_strName));
     // Longer paths don't fit the fixed buffers: the entry counts as a failed transfer.
     if (entry.m_strName.size() >= kPathCap || strLocal.size() >= kPathCap || strPath.size() >= kPathCap)
         return FETCH_NOT_FOUND;
