@@ -9,7 +9,7 @@
 
 #include "app/StartParam.h"
 #include "framework/Handles.h"
-#include "update/UpdateSession.h"
+#include "update/RunResult.h"
 
 const char kGameHallClass[] = "QelvoGameHollo";
 const char kGameHallCommand[] = "GameHollo.exe run";

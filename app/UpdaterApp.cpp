@@ -54,7 +54,7 @@ void RunWorkingRole(const InstanceTitle& title, const std::string& strWorkingCop
     theApp.m_pMainWnd = nullptr;
     // The run ends before the hand-off, so the game hall never starts on
     // files still being written, and before the globals it uses are destroyed.
-    bool bStopped = g_updateSession.StopRun(kRunStopWaitMs);
+    bool bStopped = g_updateSession.Stop(kRunStopWaitMs);
     if (nResult == IDOK)
         HandBackAfterUpdate(strWorkingCopy, g_strStartParam, title.nGameId, title.nPassValue);
     // A transfer still inside the platform must not meet the destruction of

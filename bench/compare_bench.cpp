@@ -7,7 +7,6 @@
 #include "update/FileList.h"
 
 std::vector<FileEntry> g_updateList;
-std::string g_strProgramDir;
 
 int main() {
     const int kEntries = 20000;

@@ -1,4 +1,4 @@
-// The abortable request slot; see AbortableRequest.h.
+// The abortable request; see AbortableRequest.h.
 #include "net/AbortableRequest.h"
 
 namespace net {
@@ -12,10 +12,9 @@ DWORD WINAPI CloseRequestProc(LPVOID pParam) {
 
 }  // namespace
 
-void AbortableRequest::Begin() {
-    Close();
-    m_bAborted = false;
-}
+AbortableRequest::AbortableRequest(fw::CancelToken& token) : m_token(token), m_hook(token, [this] { Abandon(); }) {}
+
+AbortableRequest::~AbortableRequest() { Abandon(); }
 
 bool AbortableRequest::Adopt(HINTERNET hRequest) {
     Close();
@@ -23,7 +22,8 @@ bool AbortableRequest::Adopt(HINTERNET hRequest) {
         std::lock_guard<std::mutex> lock(m_lock);
         m_hRequest = hRequest;
     }
-    if (!m_bAborted.load()) return true;
+    // A cancel between the open and here has found no handle: it is closed now.
+    if (!m_token.IsCancelled()) return true;
     Close();
     return false;
 }
@@ -41,12 +41,6 @@ void AbortableRequest::Abandon() {
     HANDLE hThread = CreateThread(nullptr, 0, CloseRequestProc, hRequest, 0, nullptr);
     if (hThread) CloseHandle(hThread);
     else InternetCloseHandle(hRequest);
-}
-
-void AbortableRequest::Abort() {
-    // The flag first: a request adopted after this sees it and closes itself.
-    m_bAborted = true;
-    Abandon();
 }
 
 }  // namespace net

@@ -1,6 +1,6 @@
-// The request handle of the running transfer, which another thread may close
-// to abort it: closing a WinINet handle makes a pending call on it return
-// (on Windows; Wine's WinINet returns only at the request's stall limit).
+// The open request of a transfer, which the run's cancel closes from another
+// thread: closing a WinINet handle makes a pending call on it return (on
+// Windows; Wine's WinINet returns only at the request's stall limit).
 #pragma once
 
 #include <windows.h>
@@ -9,36 +9,38 @@
 #include <atomic>
 #include <mutex>
 
+#include "framework/CancelToken.h"
+
 namespace net {
 
 class AbortableRequest {
 public:
-    AbortableRequest() = default;
-    ~AbortableRequest() { Close(); }
+    explicit AbortableRequest(fw::CancelToken& token);
+    // Lets a request that is still open go, as Abandon does.
+    ~AbortableRequest();
     AbortableRequest(const AbortableRequest&) = delete;
     AbortableRequest& operator=(const AbortableRequest&) = delete;
 
-    // Readies the slot for a new transfer: not aborted, no handle.
-    void Begin();
     // Takes ownership of a freshly opened request, closing any earlier one.
-    // False, and the handle closed at once, when already aborted.
+    // False, and the handle closed at once, when the run is called off.
     bool Adopt(HINTERNET hRequest);
     // The open request, for the thread that adopted it.
     HINTERNET Handle() const { return m_hRequest.load(); }
     // Closes the request, if still open; safe from any thread, any number of times.
     void Close();
     // Closes the request, if still open, on a thread of its own, so that the
-    // caller never waits for what the platform does with an unread body.
+    // caller never waits for what the platform does with an unread body
+    // (Wine's WinINet reads whatever a fast server still sends, which from an
+    // endless body never ends).
     void Abandon();
-    // Marks the transfer aborted and lets its request go (as Abandon).
-    void Abort();
-    bool IsAborted() const { return m_bAborted.load(); }
-    const std::atomic<bool>& AbortFlag() const { return m_bAborted; }
+    bool IsAborted() const { return m_token.IsCancelled(); }
+    const std::atomic<bool>& AbortFlag() const { return m_token.Flag(); }
 
 private:
+    fw::CancelToken& m_token;
     std::mutex m_lock;
     std::atomic<HINTERNET> m_hRequest{nullptr};
-    std::atomic<bool> m_bAborted{false};
+    fw::CancelHook m_hook;  // last: it goes before what it closes
 };
 
 }  // namespace net

@@ -8,7 +8,6 @@ namespace net {
 namespace {
 // A quiet budget fills up to this much: a burst after a pause stays short.
 const DWORD kBurstMs = 100;
-const DWORD kWaitSliceMs = 50;
 }  // namespace
 
 void BandwidthBudget::SetRate(uint32_t nBytesPerSecond) {
@@ -35,22 +34,15 @@ DWORD BandwidthBudget::TakeLocked(DWORD nBytes) {
     return m_nTokens >= 0 ? 0 : static_cast<DWORD>(-m_nTokens * 1000 / nRate) + 1;
 }
 
-bool BandwidthBudget::Take(DWORD nBytes, const std::atomic<bool>& abort) {
+bool BandwidthBudget::Take(DWORD nBytes, const fw::CancelToken& cancel) {
     if (m_nRate.load() == 0) return true;
     DWORD nWaitMs;
     {
         std::lock_guard<std::mutex> lock(m_lock);
         nWaitMs = TakeLocked(nBytes);
     }
-    // The debt is this reader's: it waits it off, in slices so that a cancel
-    // still ends the transfer at once.
-    while (nWaitMs > 0) {
-        if (abort.load()) return false;
-        DWORD nSlice = nWaitMs < kWaitSliceMs ? nWaitMs : kWaitSliceMs;
-        Sleep(nSlice);
-        nWaitMs -= nSlice;
-    }
-    return !abort.load();
+    // The debt is this reader's: it waits it off, and a cancel ends the wait at once.
+    return nWaitMs == 0 ? !cancel.IsCancelled() : cancel.Pause(nWaitMs);
 }
 
 }  // namespace net

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <mutex>
 
+#include "framework/CancelToken.h"
+
 namespace net {
 
 class BandwidthBudget {
@@ -19,9 +21,9 @@ public:
     uint32_t Rate() const { return m_nRate.load(); }
     // The most one read should ask for: a tenth of a second's worth.
     DWORD ReadCap(DWORD nWanted) const;
-    // Takes nBytes and waits while the budget is in debt; false when abort
-    // was set meanwhile (it is looked at every 50 ms).
-    bool Take(DWORD nBytes, const std::atomic<bool>& abort);
+    // Takes nBytes and waits while the budget is in debt; false when the run
+    // was called off meanwhile.
+    bool Take(DWORD nBytes, const fw::CancelToken& cancel);
 
 private:
     // The debt left after taking nBytes, in milliseconds of the rate.

@@ -9,6 +9,7 @@
 #include "net/DeltaMemory.h"
 #include "net/RequestInfo.h"
 #include "net/TransferMath.h"
+#include "net/WholeBody.h"
 
 namespace net {
 namespace {
@@ -16,78 +17,82 @@ namespace {
 // Spans asked for in one request where the server answers multipart: the
 // header stays short, and a run of changes costs a round trip per batch.
 const size_t kRangesPerRequest = 64;
-const DWORD kBufferBytes = HttpFetcher::kReadBufferBytes;
+const DWORD kBufferBytes = 256 * 1024;
 
 size_t Smaller(uint64_t a, size_t b) { return a < b ? static_cast<size_t>(a) : b; }
 
 }  // namespace
 
-DeltaTransfer::DeltaTransfer(HttpFetcher& fetcher, BodyCheck* pCheck)
-    : m_fetcher(fetcher), m_pCheck(pCheck), m_part(fetcher.m_strLocalPath), m_room(fetcher.m_pDiskBudget) {}
+DeltaTransfer::DeltaTransfer(HttpExchange& exchange, TransferMeter& meter, DiskBudget* pDisk, bool& bSingleRanges)
+    : m_exchange(exchange), m_meter(meter), m_bSingleRanges(bSingleRanges), m_pDisk(pDisk) {}
 
-FetchResult DeltaTransfer::Run(const std::string& strIndexPath, BodyCheck* pIndexCheck) {
-    m_fetcher.OnStatus(FETCH_BEGIN, m_fetcher.m_strLocalPath.c_str());
-    RequestCloser closer(m_fetcher.m_request);
+FetchResult DeltaTransfer::Run(const FileRequest& request, const std::string& strIndexPath, BodyCheck* pIndexCheck) {
+    m_strLocal = request.strLocal;
+    m_strPath = request.strPath;
+    m_pCheck = request.pCheck;
+    m_pWriter.reset(new PartWriter(m_strLocal, m_pDisk, m_pCheck));
+    m_meter.Begin(m_strLocal);
     m_buffer.reset(new (std::nothrow) char[kBufferBytes]);
     if (!m_buffer) return FETCH_FAILED;
     FetchResult result = FetchIndex(strIndexPath, pIndexCheck);
     if (result == FETCH_DONE) result = ScanOldFile();
     if (result == FETCH_DONE) result = StartPart();
     if (result == FETCH_DONE) result = Rebuild();
-    // A part noted for resuming stays for the next try; any other is removed.
-    if (result == FETCH_FAILED || result == FETCH_CANCELLED) m_part.Keep();
-    if (result != FETCH_DONE) return result;
-    if (!m_bTakenWhole) {
-        m_fetcher.m_request.Close();
-        if (m_pCheck && !m_pCheck->Accept()) {
-            fw::LogFailure("GetFile: the rebuilt file failed its check");
-            return FETCH_REJECTED;
-        }
+    if (result == FETCH_DONE && !m_bTakenWhole) {
+        m_exchange.Close();
+        result = m_pWriter->Accept();
     }
+    m_pWriter->After(result);
+    if (result != FETCH_DONE) return result;
     m_old.Reset();
-    if (!m_part.Commit(m_fetcher.m_request.AbortFlag())) return FETCH_FAILED;
-    m_fetcher.OnStatus(FETCH_END, m_fetcher.m_strLocalPath.c_str());
-    return FETCH_DONE;
+    result = m_pWriter->Commit(m_exchange.CancelFlag());
+    if (result == FETCH_DONE) m_meter.End(m_strLocal);
+    return result;
 }
 
 // The index, whole, into memory: it is small (12 bytes a block).
 FetchResult DeltaTransfer::FetchIndex(const std::string& strPath, BodyCheck* pIndexCheck) {
-    HINTERNET hRequest = nullptr;
-    int nStatus = 0;
-    FetchResult result = m_fetcher.SendFollowingRedirects(strPath, std::string(), &hRequest, &nStatus);
+    FetchResult result = m_exchange.Send(strPath, std::string());
     if (result != FETCH_DONE) return result;
     uint64_t nLength = 0;
-    if (nStatus != 200 || !QueryContentLength(hRequest, &nLength)) {
+    if (m_exchange.Status() != 200 || !m_exchange.ContentLength(&nLength)) {
         fw::LogFailure("GetFile: no block index");
         return FETCH_NOT_FOUND;
     }
     if (nLength > BLOCK_INDEX_MAX_BYTES || (pIndexCheck && !pIndexCheck->AcceptsLength(nLength))) {
         fw::LogFailure("GetFile: a block index of a size no index of ours has");
-        m_fetcher.m_bDeltaHopeless = true;
+        m_bHopeless = true;
         return FETCH_NOT_FOUND;
     }
     // Beyond what the process's deltas may hold: the whole file, at once.
-    if (!m_memory.Take(DeltaMemoryFor(nLength), false, m_fetcher.m_request.AbortFlag())) {
+    if (!m_memory.Take(DeltaMemoryFor(nLength), false, m_exchange.CancelFlag())) {
         fw::LogFailure("GetFile: no room in the delta memory for this block index");
-        m_fetcher.m_bDeltaHopeless = true;
+        m_bHopeless = true;
         return FETCH_NOT_FOUND;
     }
     std::string strText(static_cast<size_t>(nLength), '\0');
+    result = ReadIndex(nLength, strText);
+    if (result != FETCH_DONE) return result;
+    m_exchange.Close();
+    // From here on a refusal is the index's own fault, not the server's.
+    result = AcceptIndex(strText, pIndexCheck);
+    m_bHopeless = result != FETCH_DONE;
+    return result;
+}
+
+FetchResult DeltaTransfer::ReadIndex(uint64_t nLength, std::string& strText) {
     m_nMoved = m_nToMove = nLength;
     for (size_t nHave = 0; nHave < strText.size();) {
         DWORD nRead = 0;
-        result = m_fetcher.ReadPiece(hRequest, &strText[nHave], static_cast<DWORD>(Smaller(nLength - nHave, kBufferBytes)), &nRead);
+        FetchResult result =
+            m_exchange.Read(&strText[nHave], static_cast<DWORD>(Smaller(nLength - nHave, kBufferBytes)), &nRead);
         if (result != FETCH_DONE) return result;
         if (nRead == 0) return FETCH_FAILED;
         nHave += nRead;
         // The bar starts once the spans to fetch are known.
-        m_fetcher.CountMoved(nRead, 0, 1);
+        m_meter.Moved(nRead, 0, 1);
     }
-    m_fetcher.m_request.Close();
-    // From here on a refusal is the index's own fault, not the server's.
-    result = AcceptIndex(strText, pIndexCheck);
-    m_fetcher.m_bDeltaHopeless = result != FETCH_DONE;
-    return result;
+    return FETCH_DONE;
 }
 
 FetchResult DeltaTransfer::AcceptIndex(const std::string& strText, BodyCheck* pIndexCheck) {
@@ -113,11 +118,11 @@ FetchResult DeltaTransfer::CheckIndexSize() {
         fw::LogFailure("GetFile: a block index for another size of the file");
         return FETCH_REJECTED;
     }
-    if (!PartFile::HasRoomFor(m_fetcher.m_strLocalPath, nSize)) {
+    if (!PartFile::HasRoomFor(m_strLocal, nSize)) {
         fw::LogFailure("GetFile: a block index for a file larger than the free space");
         return FETCH_REJECTED;
     }
-    m_fetcher.m_nFileSize = nSize;
+    m_meter.Size(nSize);
     return FETCH_DONE;
 }
 
@@ -137,43 +142,37 @@ bool DeltaTransfer::ReadOld(uint64_t nOffset, void* p, size_t nSize) {
 }
 
 FetchResult DeltaTransfer::ScanOldFile() {
-    m_old.Reset(CreateFileA(m_fetcher.m_strLocalPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+    m_old.Reset(CreateFileA(m_strLocal.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
                             nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     LARGE_INTEGER size = {};
     if (!m_old.IsValid() || !GetFileSizeEx(m_old.Get(), &size)) return FETCH_NOT_FOUND;
     m_pMatcher.reset(new BlockMatcher(m_index));
     auto read = [this](uint64_t nOffset, void* p, size_t nSize) { return ReadOld(nOffset, p, nSize); };
     // The scan's read window only for the scan: a transfer waits for it while others scan.
-    if (!m_memory.Take(BlockMatcher::kScanBufferBytes, true, m_fetcher.m_request.AbortFlag()))
-        return m_fetcher.m_request.IsAborted() ? FETCH_CANCELLED : FETCH_NOT_FOUND;
-    bool bScanned = m_pMatcher->Scan(static_cast<uint64_t>(size.QuadPart), read, &m_fetcher.m_request.AbortFlag());
+    if (!m_memory.Take(BlockMatcher::kScanBufferBytes, true, m_exchange.CancelFlag()))
+        return m_exchange.Failed(FETCH_NOT_FOUND);
+    bool bScanned = m_pMatcher->Scan(static_cast<uint64_t>(size.QuadPart), read, &m_exchange.CancelFlag());
     m_memory.Release(BlockMatcher::kScanBufferBytes);
     if (bScanned) return FETCH_DONE;
     if (m_pMatcher->GaveUp()) {
         fw::LogFailure("GetFile: the installed copy costs too much to scan; fetching the whole file");
-        m_fetcher.m_bDeltaHopeless = true;
+        m_bHopeless = true;
     }
-    return m_fetcher.m_request.IsAborted() ? FETCH_CANCELLED : FETCH_NOT_FOUND;
+    return m_exchange.Failed(FETCH_NOT_FOUND);
 }
 
 // The part goes on from the last whole block a cut transfer kept, or starts
 // anew; the spans to fetch are the missing blocks from there on.
 FetchResult DeltaTransfer::StartPart() {
     const uint64_t nSize = m_index.nFileSize;
-    uint64_t nHave = m_part.Resumable(&m_strValidator);
+    uint64_t nHave = m_pWriter->Resumable(&m_strValidator);
     size_t nFrom = static_cast<size_t>((nHave < nSize ? nHave : nSize) / m_index.nBlockSize);
     m_nPos = m_index.BlockOffset(nFrom);
     // The index's size is not the server's word: the whole file's answer decides whether the disk is full.
-    if (!m_room.Take(m_fetcher.m_strLocalPath, nSize - m_nPos)) return FETCH_REJECTED;
+    if (!m_pWriter->Reserve(nSize - m_nPos)) return FETCH_REJECTED;
     if (m_nPos == 0) m_strValidator.clear();
-    if (!(m_nPos > 0 ? m_part.Append(m_nPos) : m_part.Create())) return FETCH_FAILED;
-    if (m_pCheck) {
-        m_pCheck->Begin();
-        BodyCheck* pCheck = m_pCheck;
-        if (m_nPos > 0 && !m_part.ReadExisting([pCheck](const void* p, size_t n) { pCheck->Update(p, n); },
-                                               m_fetcher.m_request.AbortFlag()))
-            return m_fetcher.m_request.IsAborted() ? FETCH_CANCELLED : FETCH_FAILED;
-    }
+    FetchResult result = m_pWriter->Open(m_nPos, m_exchange.CancelFlag());
+    if (result != FETCH_DONE) return result;
     m_ranges = m_pMatcher->MissingRanges(nFrom);
     for (const ByteRange& range : m_ranges) m_nToMove += range.nLength;
     return FETCH_DONE;
@@ -182,14 +181,14 @@ FetchResult DeltaTransfer::StartPart() {
 // The new file in order: runs of old blocks copied, missing spans received.
 FetchResult DeltaTransfer::Rebuild() {
     while (m_nPos < m_index.nFileSize) {
-        if (m_fetcher.m_request.IsAborted()) return FETCH_CANCELLED;
+        if (m_exchange.Cancelled()) return FETCH_CANCELLED;
         bool bSpanHere = m_nNextRange < m_ranges.size() && m_ranges[m_nNextRange].nFirst == m_nPos;
         FetchResult result = bSpanHere ? ReceiveRange()
                                        : CopyOld(m_nNextRange < m_ranges.size() ? m_ranges[m_nNextRange].nFirst
                                                                                 : m_index.nFileSize);
         if (result != FETCH_DONE || m_bTakenWhole) return result;
     }
-    m_fetcher.OnProgress(FETCH_PROGRESS, ProgressShare(m_nMoved, m_nToMove));
+    m_meter.Progress(m_nMoved, m_nToMove);
     return FETCH_DONE;
 }
 
@@ -212,22 +211,18 @@ FetchResult DeltaTransfer::CopyOld(uint64_t nEnd) {
 }
 
 FetchResult DeltaTransfer::Write(const char* p, size_t n) {
-    WriteResult written = m_part.Write(p, static_cast<DWORD>(n));
-    if (written != WRITE_OK) return written == WRITE_DISK_FULL ? FETCH_DISK_FULL : FETCH_FAILED;
-    m_room.Written(n);
-    if (m_pCheck) m_pCheck->Update(p, n);
-    m_nPos += n;
-    return FETCH_DONE;
+    FetchResult result = m_pWriter->Write(p, n);
+    if (result == FETCH_DONE) m_nPos += n;
+    return result;
 }
 
 bool DeltaTransfer::ReadMoved(void* p, size_t nMax, size_t* pnGot) {
     DWORD nRead = 0;
-    m_lastRead = m_fetcher.ReadPiece(m_fetcher.m_request.Handle(), static_cast<char*>(p),
-                                     static_cast<DWORD>(Smaller(nMax, kBufferBytes)), &nRead);
+    m_lastRead = m_exchange.Read(p, static_cast<DWORD>(Smaller(nMax, kBufferBytes)), &nRead);
     *pnGot = nRead;
     if (m_lastRead != FETCH_DONE) return false;
     m_nMoved += nRead;
-    if (nRead > 0) m_fetcher.CountMoved(nRead, m_nMoved, m_nToMove);
+    if (nRead > 0) m_meter.Moved(nRead, m_nMoved, m_nToMove);
     return true;
 }
 
@@ -273,37 +268,36 @@ FetchResult DeltaTransfer::EndOfBatch() {
         if (status != MultipartReader::kEnd) return FETCH_REJECTED;
         m_pParts.reset();
     }
-    m_fetcher.m_request.Close();
+    m_exchange.Close();
     return FETCH_DONE;
 }
 
 FetchResult DeltaTransfer::OpenRanges() {
-    size_t nAsked = m_fetcher.m_bSingleRanges ? 1 : kRangesPerRequest;
+    size_t nAsked = m_bSingleRanges ? 1 : kRangesPerRequest;
     if (nAsked > m_ranges.size() - m_nNextRange) nAsked = m_ranges.size() - m_nNextRange;
     std::string strHeaders = "Range: " + RangeHeaderValue(&m_ranges[m_nNextRange], nAsked) + "\r\n";
     if (!m_strValidator.empty()) strHeaders += "If-Range: " + m_strValidator + "\r\n";
-    HINTERNET hRequest = nullptr;
-    int nStatus = 0;
-    FetchResult result = m_fetcher.SendFollowingRedirects(m_fetcher.m_strRequestPath, strHeaders, &hRequest, &nStatus);
+    FetchResult result = m_exchange.Send(m_strPath, strHeaders);
+    const int nStatus = m_exchange.Status();
     // Caches refuse several spans of one object (416) or send all of it (200)
     // where they serve one span per request: so it goes on, never taking the
     // whole file for a few changed blocks.
-    if (nAsked > 1 && (nStatus == 416 || nStatus == 200) && !m_fetcher.m_request.IsAborted()) {
+    if (nAsked > 1 && (nStatus == 416 || nStatus == 200) && !m_exchange.Cancelled()) {
         fw::LogLine("GetFile: several spans in one request refused; asking one per request");
-        m_fetcher.m_bSingleRanges = true;
-        m_fetcher.m_request.Abandon();
+        m_bSingleRanges = true;
+        m_exchange.Abandon();
         return OpenRanges();
     }
     if (result != FETCH_DONE) return result;
     // The whole file: the server ignores ranges, or the file changed since.
-    if (nStatus == 200) return TakeWhole(hRequest);
+    if (nStatus == 200) return TakeWhole();
     if (m_strValidator.empty()) {
-        m_strValidator = QueryValidator(hRequest);
+        m_strValidator = m_exchange.Validator();
         // From the first answer on, a kill leaves a part the next run resumes.
-        if (m_index.nFileSize >= HttpFetcher::kResumeMinBytes) m_part.Note(m_strValidator, m_index.nFileSize);
+        m_pWriter->NoteForResume(m_strValidator, m_index.nFileSize);
     }
-    std::string strBoundary = MultipartBoundary(QueryHeader(hRequest, "Content-Type"));
-    if (strBoundary.empty()) return CheckSingleRange(hRequest, nAsked);
+    std::string strBoundary = MultipartBoundary(m_exchange.Header("Content-Type"));
+    if (strBoundary.empty()) return CheckSingleRange(nAsked);
     auto source = [this](void* p, size_t nMax, size_t* pnGot) { return ReadMoved(p, nMax, pnGot); };
     m_pParts.reset(new MultipartReader(source, strBoundary));
     m_nBatchEnd = m_nNextRange + nAsked;
@@ -312,16 +306,16 @@ FetchResult DeltaTransfer::OpenRanges() {
 
 // One span came back: the first one asked for, or nothing of use. A server
 // that answers several asked spans with one keeps getting one per request.
-FetchResult DeltaTransfer::CheckSingleRange(HINTERNET hRequest, size_t nAsked) {
+FetchResult DeltaTransfer::CheckSingleRange(size_t nAsked) {
     const ByteRange& range = m_ranges[m_nNextRange];
     uint64_t nFirst = 0, nLast = 0, nTotal = 0, nLength = 0;
-    if (!ParseContentRange(QueryHeader(hRequest, "Content-Range").c_str(), &nFirst, &nLast, &nTotal) ||
-        !QueryContentLength(hRequest, &nLength) || nFirst != range.nFirst || nLength != range.nLength ||
+    if (!ParseContentRange(m_exchange.Header("Content-Range").c_str(), &nFirst, &nLast, &nTotal) ||
+        !m_exchange.ContentLength(&nLength) || nFirst != range.nFirst || nLength != range.nLength ||
         nLast != nFirst + nLength - 1 || nTotal != m_index.nFileSize) {
         fw::LogFailure("GetFile: an answer with other spans than asked for");
         return FETCH_REJECTED;
     }
-    if (nAsked > 1) m_fetcher.m_bSingleRanges = true;
+    if (nAsked > 1) m_bSingleRanges = true;
     m_pParts.reset();
     m_nBatchEnd = m_nNextRange + 1;
     return FETCH_DONE;
@@ -329,34 +323,18 @@ FetchResult DeltaTransfer::CheckSingleRange(HINTERNET hRequest, size_t nAsked) {
 
 // A range request answered with the whole file: the body is taken as any
 // whole download, so that nothing travels twice.
-FetchResult DeltaTransfer::TakeWhole(HINTERNET hRequest) {
+FetchResult DeltaTransfer::TakeWhole() {
     fw::LogLine("GetFile: the server answered a range request with the whole file");
-    m_fetcher.m_bSingleRanges = true;
-    HttpFetcher::Answer answer;
-    if (!QueryContentLength(hRequest, &answer.nTotal)) return FETCH_NOT_FOUND;
+    m_bSingleRanges = true;
+    BodyAnswer answer;
+    if (!m_exchange.ContentLength(&answer.nTotal)) return FETCH_NOT_FOUND;
     if (m_pCheck && !m_pCheck->AcceptsLength(answer.nTotal)) return FETCH_REJECTED;
-    answer.strValidator = QueryValidator(hRequest);
+    answer.strValidator = m_exchange.Validator();
     m_old.Reset();
-    m_room.Clear();
-    m_fetcher.m_nFileSize = answer.nTotal;
+    m_pWriter->ReleaseRoom();
+    m_meter.Size(answer.nTotal);
     m_bTakenWhole = true;
-    return m_fetcher.Receive(m_part, answer, m_pCheck);
+    return ReceiveWholeBody(m_exchange, *m_pWriter, answer, m_meter);
 }
 
 }  // namespace net
-
-FetchResult HttpFetcher::FetchDelta(char* pszRequestPath, char* pszIndexPath, const char* pszLocalPath,
-                                    BodyCheck* pCheck, BodyCheck* pIndexCheck) {
-    ToSlashes(pszIndexPath);
-    BeginTransfer(pszRequestPath, pszLocalPath);
-    m_bDeltaHopeless = false;
-    FetchResult result = FETCH_REJECTED;
-    // Out of memory for the index or the scan: the whole file still comes.
-    try {
-        net::DeltaTransfer delta(*this, pCheck);
-        result = delta.Run(pszIndexPath, pIndexCheck);
-    } catch (const std::bad_alloc&) {
-        fw::LogFailure("GetFile: no memory for a rebuilt download");
-    }
-    return EndTransfer(result);
-}

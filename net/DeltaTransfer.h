@@ -13,20 +13,28 @@
 #include "net/BlockMatcher.h"
 #include "net/ByteRanges.h"
 #include "net/DeltaMemory.h"
+#include "net/HttpExchange.h"
 #include "net/HttpFetcher.h"
+#include "net/PartWriter.h"
+#include "net/TransferEvents.h"
 
 namespace net {
 
 class DeltaTransfer {
 public:
-    DeltaTransfer(HttpFetcher& fetcher, BodyCheck* pCheck);
+    // bSingleRanges: the slot's memory that its server takes one span per
+    // request; this transfer reads and sets it.
+    DeltaTransfer(HttpExchange& exchange, TransferMeter& meter, DiskBudget* pDisk, bool& bSingleRanges);
     DeltaTransfer(const DeltaTransfer&) = delete;
     DeltaTransfer& operator=(const DeltaTransfer&) = delete;
 
-    FetchResult Run(const std::string& strIndexPath, BodyCheck* pIndexCheck);
+    FetchResult Run(const FileRequest& request, const std::string& strIndexPath, BodyCheck* pIndexCheck);
+    // After Run: no server's delta of this file is worth trying.
+    bool Hopeless() const { return m_bHopeless; }
 
 private:
     FetchResult FetchIndex(const std::string& strPath, BodyCheck* pIndexCheck);
+    FetchResult ReadIndex(uint64_t nLength, std::string& strText);
     FetchResult AcceptIndex(const std::string& strText, BodyCheck* pIndexCheck);
     FetchResult CheckIndexSize();
     FetchResult ScanOldFile();
@@ -35,23 +43,27 @@ private:
     FetchResult CopyOld(uint64_t nEnd);
     FetchResult ReceiveRange();
     FetchResult OpenRanges();
-    FetchResult CheckSingleRange(HINTERNET hRequest, size_t nAsked);
+    FetchResult CheckSingleRange(size_t nAsked);
     FetchResult EndOfBatch();
-    FetchResult TakeWhole(HINTERNET hRequest);
+    FetchResult TakeWhole();
     FetchResult Write(const char* p, size_t n);
     bool ReadOld(uint64_t nOffset, void* p, size_t nSize);
     // One read of the open answer, counted as bytes that moved.
     bool ReadMoved(void* p, size_t nMax, size_t* pnGot);
     FetchResult ReadFailure() const;
 
-    HttpFetcher& m_fetcher;
+    HttpExchange& m_exchange;
+    TransferMeter& m_meter;
+    bool& m_bSingleRanges;
     DeltaMemoryShare m_memory;  // first, so it is given back after what it counts
-    BodyCheck* m_pCheck;
+    DiskBudget* m_pDisk;
+    BodyCheck* m_pCheck = nullptr;
+    std::string m_strLocal;
+    std::string m_strPath;
     BlockIndex m_index;
     std::unique_ptr<BlockMatcher> m_pMatcher;
     fw::UniqueHandle m_old;  // the installed copy
-    PartFile m_part;
-    DiskReservation m_room;
+    std::unique_ptr<PartWriter> m_pWriter;
     std::vector<ByteRange> m_ranges;
     size_t m_nNextRange = 0;  // the first span not yet received
     size_t m_nBatchEnd = 0;   // the open request asked for the spans up to here
@@ -62,6 +74,7 @@ private:
     std::unique_ptr<char[]> m_buffer;
     FetchResult m_lastRead = FETCH_DONE;
     bool m_bTakenWhole = false;
+    bool m_bHopeless = false;
 };
 
 }  // namespace net

@@ -1,5 +1,4 @@
-// What the fetcher reads off a WinINet request (status, length, headers) and
-// the guard that lets a request go on every way out of a transfer.
+// What a transfer reads off a WinINet request: status, length, headers.
 #pragma once
 
 #include <windows.h>
@@ -7,8 +6,6 @@
 
 #include <cstdint>
 #include <string>
-
-#include "net/AbortableRequest.h"
 
 namespace net {
 
@@ -22,20 +19,5 @@ bool QueryContentLength(HINTERNET hRequest, uint64_t* pnLength);
 std::string QueryHeader(HINTERNET hRequest, const char* pszName);
 // What a later request must match to continue this body: ETag, else Last-Modified.
 std::string QueryValidator(HINTERNET hRequest);
-
-// Lets the transfer's request go on every way out. A request left before the
-// end of its body is let go of on a thread of its own: Wine's WinINet reads
-// whatever a fast server still sends before it closes, which from an endless
-// body never ends.
-class RequestCloser {
-public:
-    explicit RequestCloser(AbortableRequest& request) : m_request(request) {}
-    ~RequestCloser() { m_request.Abandon(); }
-    RequestCloser(const RequestCloser&) = delete;
-    RequestCloser& operator=(const RequestCloser&) = delete;
-
-private:
-    AbortableRequest& m_request;
-};
 
 }  // namespace net

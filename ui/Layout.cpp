@@ -1,22 +1,11 @@
-// Layout constants of the update window and the repaint areas derived from them.
+// The repaint areas derived from the layout constants.
 #include "ui/Layout.h"
 
-int g_nBarLeft = 18;
-int g_nFileBarTop = 226;
-int g_nTotalBarTop = 245;
-int g_nStatusLeft = 22;
-int g_nStatusTop = 210;
-int g_nPercentLeft = 340;
-int g_nCountsLeft = 22;
-int g_nCountsTop = 263;
-int g_nDoneLeft = 100;
-int g_nDoneTop = 200;
-
-RepaintArea FileBarArea() { return {g_nBarLeft, g_nFileBarTop - 14, 500, 28}; }
-RepaintArea TotalBarArea() { return {g_nBarLeft, g_nTotalBarTop, 500, 14}; }
-RepaintArea CountsArea() { return {g_nCountsLeft, g_nCountsTop, 500, 13}; }
-RepaintArea StatusArea() { return {g_nStatusLeft, g_nStatusTop, 300, 13}; }
-RepaintArea DoneArea() { return {g_nDoneLeft, g_nDoneTop, 200, 13}; }
+RepaintArea FileBarArea() { return {kBarLeft, kFileBarTop - 14, 500, 28}; }
+RepaintArea TotalBarArea() { return {kBarLeft, kTotalBarTop, 500, 14}; }
+RepaintArea CountsArea() { return {kCountsLeft, kCountsTop, 500, 13}; }
+RepaintArea StatusArea() { return {kStatusLeft, kStatusTop, 300, 13}; }
+RepaintArea DoneArea() { return {kDoneLeft, kDoneTop, 200, 13}; }
 RepaintArea DoneEmptyArea() { return {132, 400, 200, 13}; }
 
 RepaintArea AreaRect(UpdateArea area) {

@@ -4,16 +4,16 @@
 
 #include "update/UpdateListener.h"
 
-extern int g_nBarLeft;       // left edge of both bars
-extern int g_nFileBarTop;    // top of the current-file bar
-extern int g_nTotalBarTop;   // top of the total bar
-extern int g_nStatusLeft;    // left of the status line
-extern int g_nStatusTop;     // top of the status line
-extern int g_nPercentLeft;   // left of both percentage texts
-extern int g_nCountsLeft;    // left of the counts-and-speed line
-extern int g_nCountsTop;     // top of the counts-and-speed line
-extern int g_nDoneLeft;      // left of the end-of-run area
-extern int g_nDoneTop;       // top of the end-of-run area
+const int kBarLeft = 18;          // left edge of both bars
+const int kFileBarTop = 226;      // top of the current-file bar
+const int kTotalBarTop = 245;     // top of the total bar
+const int kStatusLeft = 22;       // left of the status line
+const int kStatusTop = 210;       // top of the status line
+const int kPercentLeft = 340;     // left of both percentage texts
+const int kCountsLeft = 22;       // left of the counts-and-speed line
+const int kCountsTop = 263;       // top of the counts-and-speed line
+const int kDoneLeft = 100;        // left of the end-of-run area
+const int kDoneTop = 200;         // top of the end-of-run area
 
 const int BAR_FULL_WIDTH = 372;
 const int BAR_HEIGHT = 16;

@@ -22,7 +22,7 @@ void PaintLine(HDC hdc, TextPainter& painter, const char* pszText, int x, int y)
 void DrawPercent(HDC hdc, TextPainter& painter, int nProgress, int y) {
     char szText[PROGRESS_TEXT_SIZE];
     FormatPercent(szText, sizeof(szText), nProgress);
-    PaintLine(hdc, painter, szText, g_nPercentLeft, y);
+    PaintLine(hdc, painter, szText, kPercentLeft, y);
 }
 
 }  // namespace
@@ -36,25 +36,26 @@ void DrawBar(HDC hdc, HBITMAP hbmBar, int x, int y, int nWidth) {
 }
 
 void DrawProgress(HDC hdc, TextPainter& painter, const ProgressSnapshot& snap) {
-    DrawBar(hdc, g_skinBitmaps[SKIN_FILE_BAR], g_nBarLeft, g_nFileBarTop,
+    DrawBar(hdc, g_skinBitmaps[SKIN_FILE_BAR], kBarLeft, kFileBarTop,
             BarWidth(snap.nFileProgress));
-    DrawBar(hdc, g_skinBitmaps[SKIN_TOTAL_BAR], g_nBarLeft, g_nTotalBarTop,
+    DrawBar(hdc, g_skinBitmaps[SKIN_TOTAL_BAR], kBarLeft, kTotalBarTop,
             BarWidth(snap.nTotalProgress));
 
     painter.m_crText = kLabelColour;
-    PaintLine(hdc, painter, TEXT_LABEL_FILE, g_nBarLeft + 5, LABEL_FILE_Y);
-    PaintLine(hdc, painter, TEXT_LABEL_TOTAL, g_nBarLeft + 5, LABEL_TOTAL_Y);
+    PaintLine(hdc, painter, TEXT_LABEL_FILE, kBarLeft + 5, LABEL_FILE_Y);
+    PaintLine(hdc, painter, TEXT_LABEL_TOTAL, kBarLeft + 5, LABEL_TOTAL_Y);
 
     char szCounts[PROGRESS_TEXT_SIZE];
     FormatCountsLine(szCounts, sizeof(szCounts), snap.nFileIndex, snap.nFileCount, snap.nSpeed,
                      snap.nFileSize);
     painter.m_crText = kTextColour;
-    PaintLine(hdc, painter, szCounts, g_nCountsLeft + 1, g_nCountsTop);
-    PaintLine(hdc, painter, szCounts, g_nCountsLeft, g_nCountsTop);
+    PaintLine(hdc, painter, szCounts, kCountsLeft + 1, kCountsTop);
+    PaintLine(hdc, painter, szCounts, kCountsLeft, kCountsTop);
 
-    DrawPercent(hdc, painter, snap.nFileProgress, g_nFileBarTop - 14);
-    DrawPercent(hdc, painter, snap.nTotalProgress, g_nTotalBarTop + 17);
+    DrawPercent(hdc, painter, snap.nFileProgress, kFileBarTop - 14);
+    DrawPercent(hdc, painter, snap.nTotalProgress, kTotalBarTop + 17);
 
-    PaintLine(hdc, painter, snap.strStatus.c_str(), g_nStatusLeft + 1, g_nStatusTop);
-    PaintLine(hdc, painter, snap.strStatus.c_str(), g_nStatusLeft, g_nStatusTop);
+    const std::string strStatus = StatusLineText(snap.status);
+    PaintLine(hdc, painter, strStatus.c_str(), kStatusLeft + 1, kStatusTop);
+    PaintLine(hdc, painter, strStatus.c_str(), kStatusLeft, kStatusTop);
 }

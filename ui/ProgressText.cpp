@@ -1,10 +1,19 @@
-// Formatting of the counts line and percentages; parsing of the product name.
+// Formatting of the status and counts lines and percentages; parsing of the product name.
 #include "ui/ProgressText.h"
 
 #include <cstdio>
 #include <cstring>
 
 #include "res/Texts.h"
+
+std::string StatusLineText(const RunStatus& status) {
+    switch (status.kind) {
+    case STATUS_DOWNLOADING: return TEXT_DOWNLOADING_OPEN + status.strText + ")";
+    case STATUS_FINISHED: return TEXT_FINISHED_OPEN + status.strText + ")";
+    case STATUS_MESSAGE: break;
+    }
+    return status.strText;
+}
 
 void FormatCountsLine(char* pszBuf, size_t nCap, int nFileIndex, int nFileCount, uint64_t nSpeed,
                       uint64_t nFileSize) {

@@ -4,6 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+
+#include "update/UpdateListener.h"
 
 // Buffer size of every text the window formats.
 const size_t PROGRESS_TEXT_SIZE = 260;
@@ -13,6 +16,10 @@ const size_t PROGRESS_TEXT_SIZE = 260;
 // Always terminated, never longer than nCap - 1 bytes.
 void FormatCountsLine(char* pszBuf, size_t nCap, int nFileIndex, int nFileCount, uint64_t nSpeed,
                       uint64_t nFileSize);
+
+// The status line: the run's message as it is, a transfer's path inside
+// "下载中... (...)" or "完成 (...)".
+std::string StatusLineText(const RunStatus& status);
 
 // "50.00%" for 5000 ten-thousandths.
 void FormatPercent(char* pszBuf, size_t nCap, int nProgress);

@@ -62,13 +62,12 @@ void UpdateDialog::StartUpdate() {
     char szProduct[PROGRESS_TEXT_SIZE];
     ParseProductName(m_strStartParam.c_str(), szProduct, sizeof(szProduct));
     m_textLarge.SetFont(TEXT_FONT_SONG, 12, DEFAULT_CHARSET);
-    g_updateSession.SetProduct(szProduct);
-    g_updateSession.SetStartParam(m_strStartParam.c_str());
-    g_updateSession.LoadUpdateServers();
     // Stored first, so the run's final post always has a target.
     g_hUpdateWnd = m_hWnd;
     g_updateSession.SetListener(this);
-    g_updateSession.StartUpdateRun(1);
+    // Without a usable row the run still starts, and ends like one whose
+    // server can't be reached, so the player sees why.
+    g_updateSession.Start(LoadUpdateSettings(szProduct, m_strStartParam));
 }
 
 void UpdateDialog::OnAreaChanged(UpdateArea area) {
@@ -102,7 +101,7 @@ bool UpdateDialog::OnMessage(UINT nMsg, WPARAM wParam, LPARAM lParam, INT_PTR* p
     case WM_COMMAND:
         // Closing: the run is called off at once, so that it ends while the
         // window goes away.
-        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) g_updateSession.CancelRun();
+        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) g_updateSession.Cancel();
         return false;
     case WM_DESTROY:
         OnDestroy();

@@ -140,7 +140,7 @@ std::vector<FileEntry> BuildUpdateList(const std::vector<FileEntry>& remote, con
         for (size_t i = it->second; i != SIZE_MAX; i = next[i]) {
             present[i] = true;
             const FileEntry& r = remote[i];
-            if (r.m_nCrc != l.m_nCrc && NameHasDot(r.m_strName)) work.push_back(r);
+            if ((r.m_nCrc != l.m_nCrc || l.m_bNotAsSigned) && NameHasDot(r.m_strName)) work.push_back(r);
         }
     }
     if (bFindMissing)

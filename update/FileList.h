@@ -3,7 +3,6 @@
 // also build natively for fuzzing.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -18,23 +17,15 @@ struct FileEntry {
     std::string m_strName;
     uint32_t m_nCrc = 0;
     int m_nKind = ENTRY_FILE;
+    // Local scan, signed mode: the installed copy is not the signed file,
+    // whatever its checksum says.
+    bool m_bNotAsSigned = false;
 };
-
-// The program's folder with its final backslash, set by ScanLocalFiles.
-extern std::string g_strProgramDir;
 
 // Appends every (safe) entry of the list file to remote.
 void ReadFileList(const char* pszPath, std::vector<FileEntry>& remote);
 // The work list: the entries to fetch or create, in list order.
 std::vector<FileEntry> BuildUpdateList(const std::vector<FileEntry>& remote, const std::vector<FileEntry>& local);
-// Looks every remote entry up under the program folder (Windows only). Stops
-// early, with a partial local list, once pCancel is set.
-void ScanLocalFiles(const std::vector<FileEntry>& remote, std::vector<FileEntry>& local,
-                    const std::atomic<bool>* pCancel = nullptr);
-// The same lookup under any folder given with its final backslash.
-void ScanFilesUnder(const std::string& strBaseDir, const std::vector<FileEntry>& remote,
-                    std::vector<FileEntry>& local, const std::atomic<bool>* pCancel = nullptr);
-
 // Longest folder or name field a list line may carry.
 const size_t LIST_FIELD_MAX = 9999;
 // One line of the list without its LF: "folder:name:number" and white space

@@ -19,7 +19,6 @@
 #include "update/LocalScan.h"
 #include "update/PathRules.h"
 
-std::string g_strProgramDir;
 
 namespace {
 
@@ -32,6 +31,7 @@ const uint64_t kRecentWrite = 2ull * 10000000ull;
 struct ScanItem {
     bool bExists = false;
     uint32_t nCrc = 0;
+    bool bNotAsSigned = false;
 };
 
 uint64_t NowFileTime() {
@@ -251,18 +251,16 @@ public:
                 bKeep = false;
             }
         }
-        item.nCrc = Verdict(r, row, pSigned);
+        item.nCrc = pSigned ? r.m_nCrc : row.m_nCrc;
+        item.bNotAsSigned = pSigned && !IsAsSigned(row, *pSigned);
         if (bKeep && (bKnown || row.m_nWriteTime + kRecentWrite <= m_nStart)) m_context.pState->Keep(strKey, row);
     }
 
 private:
-    // Signed mode judges size and SHA-256 and speaks the comparison's language:
-    // the listed CRC when the file is the signed one, anything else when not.
-    static uint32_t Verdict(const FileEntry& r, const LocalFileRow& row, const ManifestFile* pSigned) {
-        if (!pSigned) return row.m_nCrc;
-        bool bSigned = row.m_bHasSha && row.m_nSize == pSigned->m_nSize &&
-                       std::memcmp(row.m_sha256, pSigned->m_sha256, sizeof row.m_sha256) == 0;
-        return bSigned ? r.m_nCrc : ~r.m_nCrc;
+    // Signed mode judges size and SHA-256 alone: the file is the signed one or it differs.
+    static bool IsAsSigned(const LocalFileRow& row, const ManifestFile& signedFile) {
+        return row.m_bHasSha && row.m_nSize == signedFile.m_nSize &&
+               std::memcmp(row.m_sha256, signedFile.m_sha256, sizeof row.m_sha256) == 0;
     }
 
     const std::string& m_strBase;
@@ -292,8 +290,7 @@ std::string FindProgramFolder() {
     size_t nSlash = (n > 0 && n < MAX_PATH) ? MbcsFindLast(szPath, n, '\\') : std::string::npos;
     // Without a trustworthy folder, look in the current one (start-up made it
     // the program's folder): an empty prefix would turn "/" into a drive root.
-    g_strProgramDir = nSlash == std::string::npos ? std::string(".\\") : std::string(szPath, nSlash + 1);
-    return g_strProgramDir;
+    return nSlash == std::string::npos ? std::string(".\\") : std::string(szPath, nSlash + 1);
 }
 
 void ScanFilesUnder(const std::string& strBaseDir, const std::vector<FileEntry>& remote,
@@ -328,22 +325,11 @@ void ScanFilesUnder(const std::string& strBaseDir, const std::vector<FileEntry>&
         if (!items[i].bExists) continue;
         local.push_back(remote[i]);
         local.back().m_nCrc = items[i].nCrc;
+        local.back().m_bNotAsSigned = items[i].bNotAsSigned;
     }
 }
 
 void ScanLocalFiles(const std::vector<FileEntry>& remote, std::vector<FileEntry>& local,
                     const ScanContext& context) {
     ScanFilesUnder(FindProgramFolder(), remote, local, context);
-}
-
-void ScanFilesUnder(const std::string& strBaseDir, const std::vector<FileEntry>& remote,
-                    std::vector<FileEntry>& local, const std::atomic<bool>* pCancel) {
-    ScanContext context;
-    context.pCancel = pCancel;
-    ScanFilesUnder(strBaseDir, remote, local, context);
-}
-
-void ScanLocalFiles(const std::vector<FileEntry>& remote, std::vector<FileEntry>& local,
-                    const std::atomic<bool>* pCancel) {
-    ScanFilesUnder(FindProgramFolder(), remote, local, pCancel);
 }

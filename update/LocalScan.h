@@ -22,7 +22,7 @@ struct ScanContext {
     int nThreads = 0;  // 0: one per core, at most 4
 };
 
-// The program's folder with its final backslash (sets g_strProgramDir).
+// The program's folder with its final backslash.
 std::string FindProgramFolder();
 void ScanFilesUnder(const std::string& strBaseDir, const std::vector<FileEntry>& remote,
                     std::vector<FileEntry>& local, const ScanContext& context);

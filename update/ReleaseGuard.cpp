@@ -2,6 +2,8 @@
 // the list and each file held to what it signs, and its serial kept.
 #include "update/ReleaseGuard.h"
 
+#include <windows.h>
+
 #include <cstring>
 #include <new>
 
@@ -107,8 +109,8 @@ void ReleaseGuard::SetKey(const unsigned char* pKey) {
     if (pKey) std::memcpy(m_key, pKey, sizeof m_key);
 }
 
-FetchResult ReleaseGuard::Start(HttpFetcher& fetcher, const std::string& strProduct, const std::string& strProgramDir,
-                                const std::string& strLocalPath, uint64_t nFresh) {
+FetchResult ReleaseGuard::Start(const Download& download, const std::string& strProduct,
+                                const std::string& strProgramDir, const std::string& strLocalPath, uint64_t nFresh) {
     m_strProduct = strProduct;
     m_strProgramDir = strProgramDir;
     m_bAccepted = false;
@@ -119,10 +121,8 @@ FetchResult ReleaseGuard::Start(HttpFetcher& fetcher, const std::string& strProd
     if (ServerPath(strProduct, "filelist.sig").size() >= MAX_PATH || strUrl.size() >= kAddressCap ||
         strLocalPath.size() >= MAX_PATH)
         return FETCH_NOT_FOUND;
-    char szUrl[kAddressCap];
-    std::memcpy(szUrl, strUrl.c_str(), strUrl.size() + 1);
     ManifestBody check(m_key, strProduct, ReadAcceptedSerial(strProgramDir, strProduct), m_manifest);
-    FetchResult result = fetcher.Fetch(szUrl, strLocalPath.c_str(), &check, true);
+    FetchResult result = download(strUrl, strLocalPath, check);
     m_bAccepted = result == FETCH_DONE;
     return result;
 }

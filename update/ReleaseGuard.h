@@ -7,10 +7,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
-#include "net/HttpFetcher.h"
+#include "net/FetchResult.h"
 #include "update/FileList.h"
 #include "update/Manifest.h"
 #include "update/SignedBody.h"
@@ -56,11 +57,15 @@ public:
     bool InForce() const { return m_bKeyed; }
 
     // A run's start, on its thread: without a key FETCH_DONE at once. With one
-    // it fetches the product's filelist.sig with the fetcher into strLocalPath
+    // it fetches the product's filelist.sig into strLocalPath
     // and judges it: FETCH_DONE only for an accepted manifest; FETCH_REJECTED
     // for a refused one; the fetcher's result when it couldn't be fetched.
     // nFresh: as for ServerPaths' addresses (0: the usual one).
-    FetchResult Start(HttpFetcher& fetcher, const std::string& strProduct, const std::string& strProgramDir,
+    // download fetches an address into a local file, asking caches to
+    // check with the origin first.
+    using Download = std::function<FetchResult(const std::string& strAddress, const std::string& strLocal,
+                                               BodyCheck& check)>;
+    FetchResult Start(const Download& download, const std::string& strProduct, const std::string& strProgramDir,
                       const std::string& strLocalPath, uint64_t nFresh = 0);
     // Holds the list's check to the signed list; ListRefused() tells afterwards
     // whether the list was there but not the signed one.

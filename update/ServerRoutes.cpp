@@ -118,3 +118,18 @@ void ServerRoutes::DirectFailed(size_t i) {
     }
     fw::LogFormat("route: %s can't be reached directly either; back to the proxy", strServer.c_str());
 }
+
+FetchResult ServerRoutes::Try(size_t i, const HttpFetcher& fetcher, const fw::CancelToken& cancel,
+                              const Attempt& attempt, int* pnTries) {
+    HINTERNET hConnect = Connection(i);
+    ++*pnTries;
+    FetchResult result = attempt(Root(i), hConnect);
+    const TransferReport& report = fetcher.LastReport();
+    if (IsFinal(result) || cancel.IsCancelled() || !IsProxyFailure(report.nStatus, report.dwSendError)) return result;
+    HINTERNET hDirect = DirectAfterProxyFailure(i, hConnect);
+    if (hDirect == nullptr) return result;
+    ++*pnTries;
+    result = attempt(Root(i), hDirect);
+    if (result != FETCH_DONE && report.nStatus == 0 && report.dwSendError != 0) DirectFailed(i);
+    return result;
+}

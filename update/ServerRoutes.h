@@ -7,12 +7,15 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "framework/CancelToken.h"
 #include "framework/Handles.h"
+#include "net/HttpFetcher.h"
 
 class ServerRoutes {
 public:
@@ -45,6 +48,13 @@ public:
     // The direct try came to no answer either: server i goes back to the
     // proxy, and is not sent direct again.
     void DirectFailed(size_t i);
+
+    // An attempt on server i's way now, given its root and connection; where
+    // the proxy failed it, once more directly. The direct way stays the
+    // server's when it brought an answer. *pnTries counts the attempts.
+    using Attempt = std::function<FetchResult(HINTERNET hRoot, HINTERNET hConnect)>;
+    FetchResult Try(size_t i, const HttpFetcher& fetcher, const fw::CancelToken& cancel, const Attempt& attempt,
+                    int* pnTries);
 
 private:
     struct Route {

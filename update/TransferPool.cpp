@@ -3,14 +3,14 @@
 
 #include <windows.h>
 
-#include <chrono>
-
 #include "framework/SupportLog.h"
 
-namespace {
-// How soon a wait notices the run's cancel flag, which nobody signals here.
-const auto kCancelPoll = std::chrono::milliseconds(50);
-}  // namespace
+// A cancel wakes every wait of the pool at once.
+TransferPool::TransferPool(fw::CancelToken& cancel)
+    : m_cancel(cancel), m_hook(cancel, [this] {
+          std::lock_guard<std::mutex> lock(m_lock);
+          m_changed.notify_all();
+      }) {}
 
 bool TransferPool::Start(int nSlots) {
     for (int i = 0; i < nSlots; ++i) {
@@ -27,9 +27,8 @@ bool TransferPool::Start(int nSlots) {
 }
 
 bool TransferPool::WaitForSlotLocked(std::unique_lock<std::mutex>& lock) {
-    while (!m_changed.wait_for(lock, kCancelPoll, [this] { return m_bCancel.load() || m_nBusy < m_nSlots; })) {
-    }
-    return !m_bCancel.load();
+    m_changed.wait(lock, [this] { return m_cancel.IsCancelled() || m_nBusy < m_nSlots; });
+    return !m_cancel.IsCancelled();
 }
 
 bool TransferPool::WaitForSlot() {

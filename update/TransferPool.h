@@ -6,7 +6,6 @@
 // share a file.
 #pragma once
 
-#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -16,12 +15,14 @@
 #include <thread>
 #include <vector>
 
+#include "framework/CancelToken.h"
+
 class TransferPool {
 public:
     using Job = std::function<void(int nSlot)>;
 
-    // bCancel is the run's cancel flag: a set flag ends every wait of the pool.
-    explicit TransferPool(const std::atomic<bool>& bCancel) : m_bCancel(bCancel) {}
+    // The run's cancel ends every wait of the pool.
+    explicit TransferPool(fw::CancelToken& cancel);
     ~TransferPool() { Stop(); }
     TransferPool(const TransferPool&) = delete;
     TransferPool& operator=(const TransferPool&) = delete;
@@ -49,7 +50,7 @@ private:
     // The first queued job whose key no running job holds.
     std::deque<Queued>::iterator FirstRunnableLocked();
 
-    const std::atomic<bool>& m_bCancel;
+    fw::CancelToken& m_cancel;
     std::mutex m_lock;
     std::condition_variable m_changed;
     std::deque<Queued> m_jobs;
@@ -58,4 +59,5 @@ private:
     int m_nBusy = 0;  // jobs queued or running
     bool m_bStopping = false;
     std::vector<std::thread> m_workers;
+    fw::CancelHook m_hook;  // last: it goes first
 };

@@ -16,6 +16,20 @@ enum UpdateArea {
     AREA_DONE_EMPTY,  // end of a run whose work list was empty
 };
 
+// What the status line says: a message of the run (a text of res/Texts.h),
+// or that a file's transfer began or ended (its local path). The window
+// words it.
+enum StatusKind {
+    STATUS_MESSAGE,
+    STATUS_DOWNLOADING,
+    STATUS_FINISHED,
+};
+
+struct RunStatus {
+    StatusKind kind = STATUS_MESSAGE;
+    std::string strText;  // the message, or the path
+};
+
 // The numbers one paint shows, taken at once so that bars and texts agree.
 // Before any run both bars are full.
 struct ProgressSnapshot {
@@ -26,7 +40,7 @@ struct ProgressSnapshot {
     // 64-bit in every build: files and lines past 4 GiB are shown as they are.
     uint64_t nSpeed = 0;     // bytes per second, the whole line
     uint64_t nFileSize = 0;  // bytes
-    std::string strStatus;
+    RunStatus status;
 };
 
 class UpdateListener {
@@ -35,6 +49,9 @@ public:
     virtual void OnAreaChanged(UpdateArea area) = 0;
     // The run has ended and stored its result: the window may close with OK.
     virtual void OnRunEnded() = 0;
+    // Every status event, from any transfer, whether the line shows it or not
+    // (a transfer's line shows only while the file bar shows that transfer).
+    virtual void OnStatusEvent(const RunStatus&) {}
 
 protected:
     ~UpdateListener() = default;

@@ -6,7 +6,7 @@
 
 #include "support/Processes.h"
 #include "app/HandOff.h"
-#include "update/UpdateSession.h"
+#include "update/RunResult.h"
 
 using namespace testing_support;
 

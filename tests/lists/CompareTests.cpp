@@ -32,7 +32,7 @@ std::vector<FileEntry> Reference(const std::vector<FileEntry>& remote, const std
         for (size_t i = missing.size(); i-- > 0;)
             if (same(missing[i], l)) missing.erase(missing.begin() + static_cast<long>(i));
         for (const FileEntry& r : remote)
-            if (same(r, l) && r.m_nCrc != l.m_nCrc && NameHasDot(r.m_strName)) out.push_back(r);
+            if (same(r, l) && (r.m_nCrc != l.m_nCrc || l.m_bNotAsSigned) && NameHasDot(r.m_strName)) out.push_back(r);
     }
     out.insert(out.end(), missing.begin(), missing.end());
     for (FileEntry& e : out) e.m_nKind = NameHasDot(e.m_strName) ? ENTRY_FILE : ENTRY_DIR;
@@ -49,7 +49,7 @@ TEST(Compare, ChangedFilesFirstThenMissingInListOrder) {
 }
 
 TEST(Compare, DecisionPerEntry) {
-    struct Case { const char* what; FileEntry listed; bool present; uint32_t localCrc; int kind; };
+    struct Case { const char* what; FileEntry listed; bool present; uint32_t localCrc; int kind; bool notAsSigned = false; };
     const Case cases[] = {
         {"missing file", Entry("/", "a.dll", 5), false, 0, ENTRY_FILE},
         {"missing dot-less name", Entry("/", "readme", 5), false, 0, ENTRY_DIR},
@@ -60,12 +60,14 @@ TEST(Compare, DecisionPerEntry) {
         {"empty file listed 0", Entry("/", "e.dat", 0), true, 0xFFFFFFFFu, ENTRY_FILE},
         {"present dot-less file", Entry("/", "readme", 5), true, 0, -1},
         {"present folder", Entry("/", "skin", 0), true, 0, -1},
+        {"signed mode, not the signed copy", Entry("/", "a.dll", 5), true, 5, ENTRY_FILE, true},
     };
     for (const Case& c : cases) {
         // One entry more in the list, present and current, so lengths differ.
         std::vector<FileEntry> remote = {Entry("/", "x.dll", 1), c.listed};
         std::vector<FileEntry> local = {Entry("/", "x.dll", 1)};
         if (c.present) local.push_back(Entry(c.listed.m_strDir, c.listed.m_strName, c.localCrc));
+        if (c.present) local.back().m_bNotAsSigned = c.notAsSigned;
         std::vector<FileEntry> expected;
         if (c.kind >= 0) expected.push_back(Kind(c.listed, c.kind));
         EXPECT_EQ(Describe(expected), Describe(Build(remote, local))) << c.what;

@@ -10,6 +10,7 @@
 #include "tools/Publisher.h"
 #include "update/Checksum.h"
 #include "update/FileList.h"
+#include "update/LocalScan.h"
 
 using namespace listtest;
 
@@ -25,7 +26,7 @@ FileEntry Local(const std::string& strDir, const std::string& strName, uint32_t 
 
 std::vector<FileEntry> BuildFrom(const std::string& strBase, const std::vector<FileEntry>& remote) {
     std::vector<FileEntry> local;
-    ScanFilesUnder(strBase, remote, local);
+    ScanFilesUnder(strBase, remote, local, ScanContext());
     return BuildUpdateList(remote, local);
 }
 
@@ -47,10 +48,10 @@ TEST(LocalScan, FindsEntriesUnderTheProgramFolder) {
         Entry(strSub + "\\skin", "bg.bmp", 7), Entry(strSub, "v1.0", 8), Entry(strSub, "nodir", 9),
     };
     std::vector<FileEntry> local;
-    ScanLocalFiles(remote, local);
+    ScanLocalFiles(remote, local, ScanContext());
     DeleteFileA((ExeFolder() + strProbe).c_str());
 
-    EXPECT_EQ(ExeFolder(), g_strProgramDir);
+    EXPECT_EQ(ExeFolder(), FindProgramFolder());
     std::vector<FileEntry> expected = {
         Local("/", strProbe, 0x359A672Fu),     Local("\\", strProbe, 0x359A672Fu), Local(strSub, "a.dll", 0xD202D277u),
         Local(strSub, "readme", 0),            Local(strSub, "skin", 0),

@@ -89,7 +89,6 @@ TEST_F(FetcherTest, CancelFailsTheTransferCleanlyAndSticks) {
         std::string local = Local("game.dat");
         WriteAll(local, "installed");
         RecordingFetcher cancelled;
-        Attach(cancelled);
 
         DWORD dwElapsed = 0;
         EXPECT_FALSE(FetchAndCancel(*this, cancelled, local, 300, &dwElapsed));

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "framework/Handles.h"
+#include "framework/CancelToken.h"
 #include "net/HttpFetcher.h"
 #include "support/ScriptedServer.h"
 
@@ -22,10 +23,30 @@ namespace fetchertest {
 
 using testsupport::Reply;
 
-class RecordingFetcher : public HttpFetcher {
+// The kinds the recorder files its events under.
+const int FETCH_PROGRESS = 10;
+const int FETCH_BEGIN = 11;
+const int FETCH_END = 12;
+
+// A fetcher whose transfers report to itself, with its own cancel token.
+class RecordingFetcher : public net::TransferEvents, public HttpFetcher {
 public:
-    void OnProgress(int nKind, int nValue) override { progress.push_back({nKind, nValue}); }
-    void OnStatus(int nKind, const char* pszText) override { status.push_back({nKind, pszText}); }
+    RecordingFetcher() : HttpFetcher(this) {}
+
+    void OnBegin(const std::string& strLocal) override { Record(FETCH_BEGIN, strLocal); }
+    void OnEnd(const std::string& strLocal) override { Record(FETCH_END, strLocal); }
+    void OnSize(uint64_t nBytes) override {
+        nFileSize = nBytes;
+        if (pAlso) pAlso->OnSize(nBytes);
+    }
+    void OnMoved(DWORD nBytes) override {
+        nReceived += nBytes;
+        if (pAlso) pAlso->OnMoved(nBytes);
+    }
+    void OnProgress(int nShare) override {
+        progress.push_back({FETCH_PROGRESS, nShare});
+        if (pAlso) pAlso->OnProgress(nShare);
+    }
 
     bool Saw(int nKind) const {
         for (const auto& s : status) {
@@ -37,10 +58,24 @@ public:
         progress.clear();
         status.clear();
     }
+    // As the closing window calls the run off.
+    void CancelTransfer() { cancel.Cancel(); }
 
-    // Written by the worker; read by the test after GetFile has returned.
+    // Written by the worker; read by the test after Fetch has returned.
     std::vector<std::pair<int, int>> progress;
     std::vector<std::pair<int, std::string>> status;
+    uint64_t nFileSize = 0;
+    uint64_t nReceived = 0;
+    net::TransferEvents* pAlso = nullptr;  // told everything too (a progress model)
+    fw::CancelToken cancel;
+
+private:
+    void Record(int nKind, const std::string& strLocal) {
+        status.push_back({nKind, strLocal});
+        if (!pAlso) return;
+        if (nKind == FETCH_BEGIN) pAlso->OnBegin(strLocal);
+        if (nKind == FETCH_END) pAlso->OnEnd(strLocal);
+    }
 };
 
 inline bool FileExists(const std::string& path) {
@@ -77,25 +112,24 @@ public:
         connect.Reset(InternetConnectA(internet.Get(), "127.0.0.1", server.Port(), nullptr, nullptr,
                                        INTERNET_SERVICE_HTTP, 0, 0));
         ASSERT_TRUE(connect.IsValid());
-        Attach(fetcher);
         folder = std::string("f_") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
         CreateDirectoryA(folder.c_str(), nullptr);
         EmptyFolder();
     }
     void TearDown() override { server.Stop(); }
 
-    void Attach(HttpFetcher& f) {
-        f.m_hInternet = internet.Get();
-        f.m_hConnect = connect.Get();
-    }
     std::string Local(const char* pszName) const { return folder + "\\" + pszName; }
 
-    // GetFile with a writable copy of the path, as the update run passes it.
-    bool Fetch(HttpFetcher& f, const std::string& path, const std::string& local) {
-        char szPath[260];
-        strncpy(szPath, path.c_str(), sizeof(szPath) - 1);
-        szPath[sizeof(szPath) - 1] = '\0';
-        return f.GetFile(szPath, local.c_str());
+    // One download on the test's connection, as a run's transfer slot makes it.
+    bool Fetch(RecordingFetcher& f, const std::string& path, const std::string& local) {
+        net::TransferContext context;
+        context.hRoot = internet.Get();
+        context.pCancel = &f.cancel;
+        FileRequest request;
+        request.hConnect = connect.Get();
+        request.strPath = path;
+        request.strLocal = local;
+        return f.Fetch(context, request) == FETCH_DONE;
     }
     bool Fetch(const std::string& path, const std::string& local) { return Fetch(fetcher, path, local); }
 

@@ -4,16 +4,16 @@
 
 #include <mmsystem.h>
 
+#include "update/ProgressModel.h"
+
 namespace fetchertest {
 namespace {
 
-TEST_F(FetcherTest, BackslashesAreRewrittenInTheCallersBufferAndSentAsSlashes) {
+TEST_F(FetcherTest, BackslashesAreSentAsSlashes) {
     server.Script("/kroupdate/hall/release/a/b/c.dll", Reply::Ok("abc"));
-    char szPath[260] = "/kroupdate/hall/release/a\\b\\c.dll";
     std::string local = Local("c.dll");
 
-    ASSERT_TRUE(fetcher.GetFile(szPath, local.c_str()));
-    EXPECT_STREQ("/kroupdate/hall/release/a/b/c.dll", szPath);
+    ASSERT_TRUE(Fetch("/kroupdate/hall/release/a\\b\\c.dll", local));
     ASSERT_EQ(1u, server.RequestLines().size());
     // HTTP/1.1, so that the connection stays for the slot's next file.
     EXPECT_EQ("GET /kroupdate/hall/release/a/b/c.dll HTTP/1.1", server.RequestLines()[0]);
@@ -67,7 +67,7 @@ TEST_F(FetcherTest, EmptyBodyGivesAnEmptyFileOneReportAndEnd) {
         std::vector<std::pair<int, int>> expected = {{FETCH_PROGRESS, 10000}};
         EXPECT_EQ(expected, fetcher.progress);
         EXPECT_TRUE(fetcher.Saw(FETCH_END));
-        EXPECT_EQ(0u, fetcher.m_nFileSize.load());
+        EXPECT_EQ(0u, fetcher.nFileSize);
     }
 }
 
@@ -77,6 +77,10 @@ TEST_F(FetcherTest, MillionBytesArriveExactlyAndEndAtFullProgress) {
     std::string local = Local("big.bin");
     WriteAll(local, "an older, shorter copy");
 
+    ProgressModel model;
+    model.StartRun();
+    model.SetSlots(1);
+    fetcher.pAlso = &model.SlotEvents(0);
     DWORD dwStart = timeGetTime();
     ASSERT_TRUE(Fetch("/big.bin", local));
     DWORD dwElapsed = timeGetTime() - dwStart;
@@ -90,11 +94,11 @@ TEST_F(FetcherTest, MillionBytesArriveExactlyAndEndAtFullProgress) {
             EXPECT_LE(fetcher.progress[i - 1].second, fetcher.progress[i].second) << "report " << i;
         }
     }
-    EXPECT_EQ(1000000u, fetcher.m_nFileSize.load());
-    EXPECT_EQ(1000000u, fetcher.m_nReceived.load());
+    EXPECT_EQ(1000000u, fetcher.nFileSize);
+    EXPECT_EQ(1000000u, fetcher.nReceived);
     // The first speed window closes after 3 s; a shorter transfer shows none.
     if (dwElapsed < 3000) {
-        EXPECT_EQ(0u, fetcher.m_nSpeed.load());
+        EXPECT_EQ(0u, model.Snapshot().nSpeed);
     }
     EXPECT_EQ(std::vector<std::string>{"big.bin"}, FolderFiles());
 }
@@ -104,10 +108,14 @@ TEST_F(FetcherTest, DrippedBodyReportsStepsOnTheWayAndASpeed) {
     const std::string body = PatternBody(36 * 1000);
     server.Script("/slow.bin", Reply::Drip(body, 1000, 100));
     std::string local = Local("slow.bin");
+    ProgressModel model;
+    model.StartRun();
+    model.SetSlots(1);
+    fetcher.pAlso = &model.SlotEvents(0);
 
     ASSERT_TRUE(Fetch("/slow.bin", local));
     EXPECT_TRUE(ReadAll(local) == body);
-    EXPECT_GT(fetcher.m_nSpeed.load(), 0u);
+    EXPECT_GT(model.Snapshot().nSpeed, 0u);
     ASSERT_GE(fetcher.progress.size(), 3u) << "expected reports while the body dripped";
     EXPECT_LT(fetcher.progress.front().second, 10000);
     EXPECT_EQ(10000, fetcher.progress.back().second);

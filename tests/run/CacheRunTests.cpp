@@ -13,6 +13,7 @@
 #include "support/Processes.h"
 #include "support/Releases.h"
 #include "support/ScriptedServer.h"
+#include "update/MakeFolders.h"
 #include "tools/KeyPem.h"
 #include "tools/Signing.h"
 #include "update/SerialStore.h"
@@ -82,7 +83,7 @@ TEST_F(CacheRunTest, RightAfterAPublishEveryPlayerGetsTheNewReleaseThroughTheCac
     ASSERT_TRUE(PublishSignedRelease(m_strProduct, one, strPrivate, UtcSecondsNow(), 0, nullptr, kIndexMin));
     {
         RecordingSession session;
-        session.SetUpdateKey(xy);
+        session.settings.SetKey(xy);
         ASSERT_TRUE(RunAgainst(session, VarnishPort()));
         ASSERT_EQ(session.GetStatus(), TEXT_DONE);
         ExpectInstalled(one, "warming the cache");
@@ -103,7 +104,7 @@ TEST_F(CacheRunTest, RightAfterAPublishEveryPlayerGetsTheNewReleaseThroughTheCac
         }
         size_t nLogged = CacheLogLines();
         RecordingSession session;
-        session.SetUpdateKey(c.bSigned ? xy : nullptr);
+        session.settings.SetKey(c.bSigned ? xy : nullptr);
         ASSERT_TRUE(RunAgainst(session, VarnishPort()));
         EXPECT_EQ(session.GetStatus(), TEXT_DONE);
         ExpectInstalled(two, c.pszName);

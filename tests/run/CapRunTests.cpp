@@ -25,7 +25,7 @@ TEST_F(RunTest, EightTransfersTogetherStayWithinTheCapAndClosingStillEndsAtOnce)
     size_t nBefore = NginxRequests().size();
     {
         RecordingSession session;
-        session.SetBandwidthLimit(kCapKiB);
+        session.settings.nLimitKiB = kCapKiB;
         ASSERT_TRUE(RunAgainst(session, NginxPort(), 60000, 8));
         EXPECT_EQ(session.GetStatus(), TEXT_DONE);
     }
@@ -41,12 +41,12 @@ TEST_F(RunTest, EightTransfersTogetherStayWithinTheCapAndClosingStillEndsAtOnce)
     CleanProgramFolder();
     g_updateList.clear();
     RecordingSession session;
-    session.SetBandwidthLimit(kCapKiB);
-    session.SetProduct(m_strProduct.c_str());
-    session.StartRunThread("127.0.0.1", NginxPort(), 8);
+    session.settings.nLimitKiB = kCapKiB;
+    session.settings.strProduct = m_strProduct;
+    session.StartOn("127.0.0.1", NginxPort(), 8);
     Sleep(3000);
     DWORD dwStart = GetTickCount();
-    EXPECT_TRUE(session.StopRun(2000));
+    EXPECT_TRUE(session.Stop(2000));
     EXPECT_LT(GetTickCount() - dwStart, 2000u);
 }
 

@@ -65,9 +65,9 @@ protected:
                int nConnections = 4) {
         std::vector<UpdateServer> servers;
         for (unsigned short nPort : ports) servers.push_back({"127.0.0.1", nPort, nConnections});
-        session.SetProduct(m_strProduct.c_str());
+        session.settings.strProduct = m_strProduct;
         session.SetListener(this);
-        session.StartRun(servers);
+        session.StartOn(servers);
         return WaitForRunEnd(nTimeoutMs);
     }
 };
@@ -109,7 +109,7 @@ TEST_F(HostileTest, AFileServedWrongNeverReplacesTheInstalledOne) {
         server.Script(Release("x.dll"), c.replies);
         server.Script(Release("y.dll"), Reply::Ok("why"));
         RecordingSession session;
-        session.SetStallLimit(1500);
+        session.settings.nStallLimitMs = 1500;
         DWORD start = GetTickCount();
         ASSERT_TRUE(RunOn(session, {server.Port()}));
         DWORD nMs = GetTickCount() - start;
@@ -142,7 +142,7 @@ TEST_F(HostileTest, AListServedWrongFailsTheRunInBoundedTime) {
         if (c.reply.location == "SELF") c.reply.location = ListPath();
         server.Script(ListPath(), c.reply);
         RecordingSession session;
-        session.SetStallLimit(1500);
+        session.settings.nStallLimitMs = 1500;
         DWORD start = GetTickCount();
         ASSERT_TRUE(RunOn(session, {server.Port()}));
         EXPECT_LE(GetTickCount() - start, c.nAtMostMs);
@@ -218,14 +218,14 @@ TEST_F(HostileTest, EveryMirrorIsTriedForTheListAndForEachFile) {
         second.Script(ListPath(), Reply::Ok(list));
         second.Script(Release("m.dll"), Reply::Ok(good));
         RecordingSession session;
-        session.SetStallLimit(1500);
+        session.settings.nStallLimitMs = 1500;
         DWORD start = GetTickCount();
         ASSERT_TRUE(RunOn(session, {c.bFirstRefuses ? refused.Port() : first.Port(), second.Port()}));
         EXPECT_LE(GetTickCount() - start, 8000u);
         EXPECT_EQ(ReadWholeFile(m_strProgramDir + "m.dll"), good);
         EXPECT_EQ(session.GetStatus(), TEXT_DONE);
         EXPECT_EQ(g_bRunResult, 1);
-        std::vector<std::string> texts = session.Texts(STATUS_TEXT);
+        std::vector<std::string> texts = session.Texts(STATUS_MESSAGE);
         EXPECT_EQ(std::count(texts.begin(), texts.end(), TEXT_CONNECTING), c.bFileFromSecond ? 1 : 2);
         first.Stop();
         second.Stop();
@@ -531,7 +531,7 @@ TEST_F(HostileTest, CostlyReleasesAndServersEndInBoundedTimeWithTheFileInstalled
         Scene scene;
         c.prepare(scene);
         RecordingSession session;
-        session.SetStallLimit(c.nStallMs);
+        session.settings.nStallLimitMs = c.nStallMs;
         DWORD start = GetTickCount();
         ASSERT_TRUE(RunOn(session, scene.ports, 90000, scene.nConnections));
         DWORD nMs = GetTickCount() - start;

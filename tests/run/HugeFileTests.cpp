@@ -63,11 +63,11 @@ TEST_F(HugeFileTest, AFilePastFourGibibytesResumesAfterACutAndInstalls) {
     // The first run is called off once a gigabyte has arrived.
     {
         RecordingSession session;
-        session.SetProduct(m_strProduct.c_str());
+        session.settings.strProduct = m_strProduct;
         session.SetListener(this);
-        session.StartRun({{"127.0.0.1", NginxPort(), 1}});
+        session.StartOn({{"127.0.0.1", NginxPort(), 1}});
         ASSERT_TRUE(WaitUntil([&] { return SizeOf(strTarget + ".part") > 1000000000ull; }, 60000));
-        ASSERT_TRUE(session.StopRun(10000));
+        ASSERT_TRUE(session.Stop(10000));
     }
     ASSERT_GT(SizeOf(strTarget + ".part"), 0u) << "the cut run keeps what arrived";
     const std::string strNote = ReadWholeFile(strTarget + ".part.v");

@@ -88,7 +88,7 @@ TEST_F(PatchRunTest, APatchLandsOnlyWhenItRebuildsTheListedFile) {
         ASSERT_TRUE(WriteWholeFile(m_strProgramDir + "big.pak", v0));
         size_t nLogged = NginxRequests().size();
         RecordingSession session;
-        if (c.bSigned) session.SetUpdateKey(xy);
+        if (c.bSigned) session.settings.SetKey(xy);
         ASSERT_TRUE(RunAgainst(session, NginxPort()));
         EXPECT_TRUE(ReadWholeFile(m_strProgramDir + "big.pak") == newest);
         EXPECT_EQ(session.GetStatus(), TEXT_DONE);

@@ -36,8 +36,8 @@ TEST_F(RunTest, OneSlotIsTheSequentialRunRequestForRequestAndEventForEvent) {
 
     // What the sequential run does, entry by entry in the work list's order.
     const std::string list = "UpdateINI/" + m_strProduct + "/files.ini";
-    std::vector<StatusEvent> expected = {{STATUS_TEXT, TEXT_CONNECTING, 0}, {FETCH_BEGIN, list, 0},
-                                         {FETCH_END, list, 0}, {STATUS_TEXT, TEXT_STARTING, 0}};
+    std::vector<StatusEvent> expected = {{STATUS_MESSAGE, TEXT_CONNECTING, 0}, {STATUS_DOWNLOADING, list, 0},
+                                         {STATUS_FINISHED, list, 0}, {STATUS_MESSAGE, TEXT_STARTING, 0}};
     std::vector<std::string> requests = {"/kroupdate/" + m_strProduct + "/filelist.list"};
     const int nCount = static_cast<int>(g_updateList.size());
     ASSERT_EQ(nCount, 5);
@@ -50,12 +50,12 @@ TEST_F(RunTest, OneSlotIsTheSequentialRunRequestForRequestAndEventForEvent) {
             std::replace(url.begin(), url.end(), '\\', '/');
             requests.push_back("/kroupdate/" + m_strProduct + "/release/" + url);
             // Small files: the only progress report is the last one, 10000.
-            expected.push_back({FETCH_BEGIN, local, nDone * 10000 / nCount});
-            expected.push_back({FETCH_END, local, nDone * 10000 / nCount + 10000 / nCount});
+            expected.push_back({STATUS_DOWNLOADING, local, nDone * 10000 / nCount});
+            expected.push_back({STATUS_FINISHED, local, nDone * 10000 / nCount + 10000 / nCount});
         }
         ++nDone;
     }
-    expected.push_back({STATUS_TEXT, TEXT_DONE, 10000});
+    expected.push_back({STATUS_MESSAGE, TEXT_DONE, 10000});
     std::vector<StatusEvent> events = session.Events();
     ASSERT_EQ(events.size(), expected.size());
     for (size_t i = 0; i < events.size(); ++i) {
@@ -63,8 +63,8 @@ TEST_F(RunTest, OneSlotIsTheSequentialRunRequestForRequestAndEventForEvent) {
         EXPECT_EQ(events[i].strText, expected[i].strText) << "event " << i;
         EXPECT_EQ(events[i].nTotalProgress, expected[i].nTotalProgress) << "event " << i << " " << events[i].strText;
         // The file bar starts each transfer empty and ends it full.
-        if (events[i].nKind == FETCH_BEGIN || events[i].nKind == FETCH_END) {
-            EXPECT_EQ(events[i].nFileProgress, events[i].nKind == FETCH_BEGIN ? 0 : 10000) << "event " << i;
+        if (events[i].nKind == STATUS_DOWNLOADING || events[i].nKind == STATUS_FINISHED) {
+            EXPECT_EQ(events[i].nFileProgress, events[i].nKind == STATUS_DOWNLOADING ? 0 : 10000) << "event " << i;
         }
     }
     EXPECT_EQ(RequestPaths(NginxRequestsAfter(before, requests.size())), requests);
@@ -111,16 +111,16 @@ TEST_F(RunTest, EightSlotsInstallANestedReleaseExactlyAndKeepFailuresToTheirEntr
 class WatchedRunTest : public RunTest {
 public:
     void OnAreaChanged(UpdateArea) override {
-        const UpdateSession* pSession = m_pWatched;
+        const RecordingSession* pSession = m_pWatched;
         if (!pSession) return;
         ProgressSnapshot snap = pSession->Snapshot();
-        if (snap.strStatus.rfind(TEXT_FINISHED_OPEN, 0) != 0 || snap.nFileProgress == 10000) return;
+        if (snap.status.kind != STATUS_FINISHED || snap.nFileProgress == 10000) return;
         std::lock_guard<std::mutex> lock(m_lock);
-        m_mismatches.push_back(snap.strStatus + " beside " + std::to_string(snap.nFileProgress));
+        m_mismatches.push_back(snap.status.strText + " beside " + std::to_string(snap.nFileProgress));
     }
 
 protected:
-    std::atomic<const UpdateSession*> m_pWatched{nullptr};
+    std::atomic<const RecordingSession*> m_pWatched{nullptr};
     std::mutex m_lock;
     std::vector<std::string> m_mismatches;
 };

@@ -2,15 +2,52 @@
 #include "run/RunFixture.h"
 
 #include "support/Processes.h"
+#include "ui/ProgressText.h"
 
 using namespace testing_support;
 
-// Recorded as the event left the session (a status event moves no total).
-void RecordingSession::OnStatus(int nKind, const char* pszText) {
+RecordingSession::RecordingSession() { m_session.SetListener(this); }
+
+RecordingSession::~RecordingSession() {
+    m_session.Stop(INFINITE);
+    m_session.SetListener(nullptr);
+}
+
+void RecordingSession::SetListener(UpdateListener* pListener) {
     std::lock_guard<std::mutex> lock(m_lock);
-    UpdateSession::OnStatus(nKind, pszText);
+    m_pListener = pListener;
+}
+
+bool RecordingSession::StartOn(const std::vector<UpdateServer>& servers) {
+    settings.servers = servers;
+    return Start();
+}
+
+bool RecordingSession::StartOn(const char* pszHost, unsigned short nPort, int nConnections) {
+    UpdateServer server;
+    server.strHost = pszHost;
+    server.nPort = nPort;
+    server.nConnections = nConnections;
+    return StartOn({server});
+}
+
+std::string RecordingSession::GetStatus() const { return StatusLineText(Snapshot().status); }
+
+void RecordingSession::OnAreaChanged(UpdateArea area) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (m_pListener) m_pListener->OnAreaChanged(area);
+}
+
+void RecordingSession::OnRunEnded() {
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (m_pListener) m_pListener->OnRunEnded();
+}
+
+// Recorded as the event left the model (a status event moves no total).
+void RecordingSession::OnStatusEvent(const RunStatus& status) {
     ProgressSnapshot snap = Snapshot();
-    m_events.push_back({nKind, pszText, snap.nTotalProgress, snap.nFileProgress});
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_events.push_back({status.kind, status.strText, snap.nTotalProgress, snap.nFileProgress});
 }
 
 std::vector<StatusEvent> RecordingSession::Events() const {
@@ -61,9 +98,9 @@ void RunTest::CleanProgramFolder() {
 }
 
 bool RunTest::RunAgainst(RecordingSession& session, unsigned short nPort, DWORD nTimeoutMs, int nConnections) {
-    session.SetProduct(m_strProduct.c_str());
+    session.settings.strProduct = m_strProduct;
     session.SetListener(this);
-    session.StartRunThread("127.0.0.1", nPort, nConnections);
+    session.StartOn("127.0.0.1", nPort, nConnections);
     return WaitForRunEnd(nTimeoutMs);
 }
 

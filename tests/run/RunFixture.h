@@ -1,5 +1,6 @@
-// An update run against a real server, watched from the test: the session
-// records every status event, a hidden window stands in for the update window.
+// An update run against a real server, watched from the test: a recording
+// listener holds the session and its settings, a hidden window stands in for
+// the update window.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,21 +14,44 @@
 #include "update/UpdateSession.h"
 
 struct StatusEvent {
-    int nKind;
+    int nKind;  // a StatusKind
     std::string strText;
-    int nTotalProgress;  // the total when the event was raised
+    int nTotalProgress;     // the total when the event was raised
     int nFileProgress = 0;  // and the file bar
 };
 
-class RecordingSession : public UpdateSession {
+// A session started as the window starts it, whose status events are kept.
+// The areas and the run's end go on to the listener the test attaches.
+class RecordingSession : public UpdateListener {
 public:
-    void OnStatus(int nKind, const char* pszText) override;
+    RecordingSession();
+    virtual ~RecordingSession();
+
+    // What the next run gets; the test fills it in as update.ini would.
+    UpdateSettings settings;
+
+    void SetListener(UpdateListener* pListener);
+    bool Start() { return m_session.Start(settings); }
+    bool StartOn(const std::vector<UpdateServer>& servers);
+    bool StartOn(const char* pszHost, unsigned short nPort, int nConnections = DEFAULT_CONNECTIONS);
+    void Cancel() { m_session.Cancel(); }
+    bool Stop(DWORD nWaitMs) { return m_session.Stop(nWaitMs); }
+    ProgressSnapshot Snapshot() const { return m_session.Snapshot(); }
+    // The status line as the window words it.
+    std::string GetStatus() const;
+
     std::vector<StatusEvent> Events() const;
     std::vector<std::string> Texts(int nKind) const;
+
+    void OnAreaChanged(UpdateArea area) override;
+    void OnRunEnded() override;
+    void OnStatusEvent(const RunStatus& status) override;
 
 private:
     mutable std::mutex m_lock;
     std::vector<StatusEvent> m_events;
+    UpdateListener* m_pListener = nullptr;
+    UpdateSession m_session;  // last: its run ends before anything above goes
 };
 
 class RunTest : public ::testing::Test, public UpdateListener {

@@ -13,6 +13,7 @@
 #include "support/Processes.h"
 #include "support/Releases.h"
 #include "support/ScriptedServer.h"
+#include "update/MakeFolders.h"
 
 using namespace testing_support;
 
@@ -58,7 +59,7 @@ TEST_F(RunTest, FreshInstallThenNothingToDoThenOnlyTheChangedFiles) {
         ASSERT_TRUE(RunAgainst(session, NginxPort()));
         EXPECT_EQ(g_bRunResult, 1);
         EXPECT_EQ(session.GetStatus(), TEXT_DONE);
-        EXPECT_TRUE(session.Texts(FETCH_BEGIN).size() == 1) << "only the list is fetched";
+        EXPECT_TRUE(session.Texts(STATUS_DOWNLOADING).size() == 1) << "only the list is fetched";
     }
     std::vector<LoggedRequest> second = NginxRequestsAfter(before, 1);
     ASSERT_EQ(second.size(), 1u);
@@ -122,7 +123,7 @@ TEST_F(RunTest, AMissingFileShowsTheFileMessageAndTheRunGoesOn) {
     ASSERT_TRUE(DeleteFileA(SiteFilePath(m_strProduct, "gone.dll").c_str()));
     RecordingSession session;
     ASSERT_TRUE(RunAgainst(session, NginxPort()));
-    std::vector<std::string> texts = session.Texts(STATUS_TEXT);
+    std::vector<std::string> texts = session.Texts(STATUS_MESSAGE);
     EXPECT_NE(std::find(texts.begin(), texts.end(), TEXT_FILE_FAILED), texts.end());
     EXPECT_EQ(texts.back(), TEXT_FILE_FAILED) << "a failed entry is not hidden by the end";
     EXPECT_EQ(ReadWholeFile(m_strProgramDir + "kept.dll"), "kept");
@@ -137,7 +138,7 @@ TEST_F(RunTest, NoServerListeningShowsTheListMessageAndClosesAfterItsPause) {
     // A port that was free a moment ago: nothing listens there.
     ASSERT_TRUE(RunAgainst(session, 9));
     EXPECT_EQ(g_bRunResult, 0);
-    std::vector<std::string> texts = session.Texts(STATUS_TEXT);
+    std::vector<std::string> texts = session.Texts(STATUS_MESSAGE);
     ASSERT_FALSE(texts.empty());
     EXPECT_EQ(texts.back(), TEXT_LIST_FAILED);
     EXPECT_GE(m_nClosedAfterMs, 1900u) << "the message stands for two seconds";
@@ -157,10 +158,10 @@ TEST_F(RunTest, ARunEndedByAThrowLetsGoOfItsConnectionsAndTheNextRunInstalls) {
     ASSERT_TRUE(PublishRelease(m_strProduct, {{"a.dll", "after the throw"}}));
     struct ThrowingSession : RecordingSession {
         std::atomic<bool> bThrown{false};
-        void OnStatus(int nKind, const char* pszText) override {
-            if (nKind == STATUS_TEXT && std::string(pszText) == TEXT_STARTING && !bThrown.exchange(true))
+        void OnStatusEvent(const RunStatus& status) override {
+            if (status.kind == STATUS_MESSAGE && status.strText == TEXT_STARTING && !bThrown.exchange(true))
                 throw std::runtime_error("thrown in the middle of a run");
-            RecordingSession::OnStatus(nKind, pszText);
+            RecordingSession::OnStatusEvent(status);
         }
     } session;
     ASSERT_TRUE(RunAgainst(session, NginxPort()));
@@ -178,32 +179,34 @@ TEST_F(RunTest, TotalProgressStepsWithEachEntry) {
     ASSERT_TRUE(RunAgainst(session, NginxPort(), 60000, 1));
     std::vector<int> atBegin;
     for (const StatusEvent& e : session.Events())
-        if (e.nKind == FETCH_BEGIN) atBegin.push_back(e.nTotalProgress);
+        if (e.nKind == STATUS_DOWNLOADING) atBegin.push_back(e.nTotalProgress);
     // The list's own transfer first (the run set the total to 0), then each file.
     EXPECT_EQ(atBegin, (std::vector<int>{0, 0, 2500, 5000, 7500}));
 }
 
 TEST_F(RunTest, ServerChoiceFromUpdateIniStartsTheRunOnTheCutPort) {
     ASSERT_TRUE(WriteWholeFile(m_strProgramDir + "update.ini", "\xEF\xBB\xBF" "1;1;east;127.0.0.1;70000;3\r\n"));
-    RecordingSession session;
-    session.LoadUpdateServers();
-    ASSERT_EQ(session.ServerRows().size(), 1u);
-    EXPECT_FALSE(session.StartUpdateRun(2));
-    ASSERT_TRUE(session.StartUpdateRun(1));
-    ASSERT_EQ(session.RunServers().size(), 1u);
-    EXPECT_EQ(session.RunServers()[0].strHost, "127.0.0.1");
-    EXPECT_EQ(session.RunServers()[0].nPort, 4464);
-    EXPECT_EQ(session.RunServers()[0].nConnections, 3);
+    UpdateSettings settings;
+    ReadUpdateIni(settings);
+    ASSERT_EQ(settings.rows.size(), 1u);
+    EXPECT_FALSE(ChooseServers(settings, 2));
+    EXPECT_TRUE(settings.servers.empty());
+    ASSERT_TRUE(ChooseServers(settings, 1));
+    ASSERT_EQ(settings.servers.size(), 1u);
+    EXPECT_EQ(settings.servers[0].strHost, "127.0.0.1");
+    EXPECT_EQ(settings.servers[0].nPort, 4464);
+    EXPECT_EQ(settings.servers[0].nConnections, 3);
 }
 
 TEST_F(RunTest, NoUsableServerRowEndsLikeAServerThatCantBeReached) {
     for (const char* pszIni : {"", "\x01\x02binary\xFF", "# only a comment\r\n1;2;other key;h;80\r\n"}) {
         ASSERT_TRUE(WriteWholeFile(m_strProgramDir + "update.ini", pszIni));
         RecordingSession session;
-        session.SetProduct(m_strProduct.c_str());
+        session.settings.strProduct = m_strProduct;
         session.SetListener(this);
-        session.LoadUpdateServers();
-        EXPECT_FALSE(session.StartUpdateRun(1));
+        ReadUpdateIni(session.settings);
+        EXPECT_FALSE(ChooseServers(session.settings, 1));
+        session.Start();
         DWORD start = GetTickCount();
         ASSERT_TRUE(WaitForRunEnd(10000)) << "the window is closed, so the game hall gets control back";
         EXPECT_GE(GetTickCount() - start, 1900u);
@@ -236,9 +239,9 @@ TEST_F(RunTest, EndingTheSessionMidTransferIsPromptAndLeavesTheOldFile) {
     ASSERT_TRUE(WriteWholeFile(m_strProgramDir + "big.dll", "old and whole"));
 
     auto session = std::make_unique<RecordingSession>();
-    session->SetProduct(m_strProduct.c_str());
-    session->StartRunThread("127.0.0.1", server.Port());
-    ASSERT_TRUE(WaitUntil([&] { return session->Texts(FETCH_BEGIN).size() == 2; }, 10000));
+    session->settings.strProduct = m_strProduct;
+    session->StartOn("127.0.0.1", server.Port());
+    ASSERT_TRUE(WaitUntil([&] { return session->Texts(STATUS_DOWNLOADING).size() == 2; }, 10000));
     Sleep(500);
     DWORD start = GetTickCount();
     session.reset();
@@ -264,9 +267,9 @@ TEST_F(RunTest, ANewRunReplacesOneStillGoingAndFetchesAgain) {
     ASSERT_TRUE(PublishRelease(m_strProduct, {{"quick.dll", "quick"}}));
 
     RecordingSession session;
-    session.SetProduct(m_strProduct.c_str());
-    session.StartRunThread("127.0.0.1", slow.Port());
-    ASSERT_TRUE(WaitUntil([&] { return session.Texts(FETCH_BEGIN).size() == 2; }, 10000));
+    session.settings.strProduct = m_strProduct;
+    session.StartOn("127.0.0.1", slow.Port());
+    ASSERT_TRUE(WaitUntil([&] { return session.Texts(STATUS_DOWNLOADING).size() == 2; }, 10000));
     // The new run's list follows the old one's; the slow file is not on nginx.
     ASSERT_TRUE(RunAgainst(session, NginxPort()));
     EXPECT_EQ(g_bRunResult, 1);

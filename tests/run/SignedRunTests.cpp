@@ -183,7 +183,7 @@ class SignedRunTest : public RunTest {
 protected:
     // One run of the current product with the publisher's key in force.
     void RunSigned(RecordingSession& session) {
-        session.SetUpdateKey(Publisher().xy);
+        session.settings.SetKey(Publisher().xy);
         ASSERT_TRUE(RunAgainst(session, NginxPort()));
     }
     void ExpectInstalled(const ReleaseFiles& files, const char* pszCase) {
@@ -272,10 +272,10 @@ TEST_F(SignedRunTest, AMirrorServingAReleaseOfAnotherKeyIsPassedOverAndNothingOf
     }
     ASSERT_TRUE(PublishSignedRelease(m_strProduct, kOne, Publisher().strPrivate, UtcSecondsNow()));
     RecordingSession session;
-    session.SetUpdateKey(Publisher().xy);
-    session.SetProduct(m_strProduct.c_str());
+    session.settings.SetKey(Publisher().xy);
+    session.settings.strProduct = m_strProduct;
     session.SetListener(this);
-    session.StartRun({{"127.0.0.1", mirror.Port()}, {"127.0.0.1", NginxPort()}});
+    session.StartOn({{"127.0.0.1", mirror.Port()}, {"127.0.0.1", NginxPort()}});
     ASSERT_TRUE(WaitForRunEnd(60000));
     EXPECT_EQ(session.GetStatus(), TEXT_DONE);
     ExpectInstalled(kOne, "from the second server");
@@ -299,7 +299,7 @@ TEST_F(SignedRunTest, AStaleCachedSignatureIsAskedForAgainAtAFreshAddress) {
     const std::string strSig = "/kroupdate/" + m_strProduct + "/filelist.sig";
     cache.Script(strSig, {testsupport::Reply::Ok(strOldSig), testsupport::Reply::Ok(ReadWholeFile(ServedPath(m_strProduct, "filelist.sig")))});
     RecordingSession session;
-    session.SetUpdateKey(Publisher().xy);
+    session.settings.SetKey(Publisher().xy);
     ASSERT_TRUE(RunAgainst(session, cache.Port()));
     EXPECT_EQ(session.GetStatus(), TEXT_DONE);
     ExpectInstalled(kTwo, "through a stale cache");

@@ -45,10 +45,10 @@ protected:
     void RunOn(unsigned short nPort, const unsigned char* pKey = nullptr) {
         DeleteFileA(LogPath().c_str());
         RecordingSession session;
-        session.SetUpdateKey(pKey);
-        session.SetProduct(m_strProduct.c_str());
+        session.settings.SetKey(pKey);
+        session.settings.strProduct = m_strProduct;
         session.SetListener(this);
-        session.StartRunThread("127.0.0.1", nPort, 2);
+        session.StartOn("127.0.0.1", nPort, 2);
         ASSERT_TRUE(WaitForRunEnd(60000));
     }
 };

@@ -26,9 +26,9 @@ protected:
 
     // Width of the run of bar colour from the bar's left edge, on its middle row.
     static int BarRun(const Canvas& canvas, int nTop, COLORREF cr) {
-        int x = g_nBarLeft;
+        int x = kBarLeft;
         while (canvas.Pixel(x, nTop + 8) == cr) ++x;
-        return x - g_nBarLeft;
+        return x - kBarLeft;
     }
 
     TextPainter m_painter;
@@ -45,10 +45,10 @@ TEST_F(ProgressPainterTest, BarsRevealTheirLeftColumnsByProgress) {
         snap.nFileProgress = c.nProgress;
         snap.nTotalProgress = c.nProgress;
         DrawProgress(canvas.Dc(), m_painter, snap);
-        EXPECT_EQ(c.nWidth, BarRun(canvas, g_nFileBarTop, kFileBar)) << "file bar, " << c.nProgress;
-        EXPECT_EQ(c.nWidth, BarRun(canvas, g_nTotalBarTop, kTotalBar)) << "total bar, " << c.nProgress;
+        EXPECT_EQ(c.nWidth, BarRun(canvas, kFileBarTop, kFileBar)) << "file bar, " << c.nProgress;
+        EXPECT_EQ(c.nWidth, BarRun(canvas, kTotalBarTop, kTotalBar)) << "total bar, " << c.nProgress;
         // Exactly 16 rows, nothing stretched or spilled.
-        RECT rcFile = {g_nBarLeft, g_nFileBarTop, g_nBarLeft + c.nWidth, g_nFileBarTop + BAR_HEIGHT};
+        RECT rcFile = {kBarLeft, kFileBarTop, kBarLeft + c.nWidth, kFileBarTop + BAR_HEIGHT};
         EXPECT_EQ(c.nWidth * BAR_HEIGHT, canvas.Count(rcFile, kFileBar)) << c.nProgress;
         RECT rcAll = {0, 0, 540, 420};
         EXPECT_EQ(c.nWidth * BAR_HEIGHT, canvas.Count(rcAll, kTotalBar)) << c.nProgress;
@@ -62,7 +62,7 @@ TEST_F(ProgressPainterTest, TextsLandOnTheirRows) {
     snap.nTotalProgress = 2500;
     snap.nFileIndex = 3;
     snap.nFileCount = 10;
-    snap.strStatus = TEXT_STARTING;
+    snap.status.strText = TEXT_STARTING;
     DrawProgress(canvas.Dc(), m_painter, snap);
 
     struct Area {
@@ -97,7 +97,7 @@ TEST_F(ProgressPainterTest, EmptySlotsAndEmptyStatusDrawNothingThere) {
     snap.nFileProgress = 10000;
     snap.nTotalProgress = 10000;
     DrawProgress(canvas.Dc(), m_painter, snap);
-    RECT rcBars = {g_nBarLeft, g_nFileBarTop + 2, g_nBarLeft + BAR_FULL_WIDTH, g_nTotalBarTop + 16};
+    RECT rcBars = {kBarLeft, kFileBarTop + 2, kBarLeft + BAR_FULL_WIDTH, kTotalBarTop + 16};
     EXPECT_EQ(0, canvas.CountOther(rcBars, kPaper));
     RECT rcStatus = {22, 210, 300, 222};
     EXPECT_EQ(0, canvas.CountOther(rcStatus, kPaper));

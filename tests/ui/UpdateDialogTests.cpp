@@ -133,11 +133,11 @@ TEST_F(UpdateDialogTest, PaintShowsBackgroundBarsAndButton) {
     dialog.m_probe = [](ProbeDialog& d) {
         Canvas canvas(400, 300, RGB(1, 2, 3));
         Snapshot(d.m_hWnd, canvas, 400, 300);
-        int y = g_nFileBarTop + 8;
+        int y = kFileBarTop + 8;
         EXPECT_EQ(ColourText(kFace), ColourText(canvas.Pixel(5, 5)));
-        EXPECT_EQ(ColourText(kFileBar), ColourText(canvas.Pixel(g_nBarLeft + 185, y)));
-        EXPECT_EQ(ColourText(kFace), ColourText(canvas.Pixel(g_nBarLeft + 186, y)));
-        EXPECT_EQ(ColourText(kTotalBar), ColourText(canvas.Pixel(g_nBarLeft + 371, g_nTotalBarTop + 8)));
+        EXPECT_EQ(ColourText(kFileBar), ColourText(canvas.Pixel(kBarLeft + 185, y)));
+        EXPECT_EQ(ColourText(kFace), ColourText(canvas.Pixel(kBarLeft + 186, y)));
+        EXPECT_EQ(ColourText(kTotalBar), ColourText(canvas.Pixel(kBarLeft + 371, kTotalBarTop + 8)));
         EXPECT_EQ(ColourText(kButton), ColourText(canvas.Pixel(CLOSE_BUTTON_X + 11, CLOSE_BUTTON_Y + 11)));
         PostMessageA(d.m_hWnd, WM_COMMAND, IDOK, 0);
     };
@@ -215,8 +215,8 @@ TEST_F(UpdateDialogTest, DefaultSkinFitsTheLayout) {
         RECT rcButton = ButtonRect(d.m_hWnd);
         EXPECT_EQ(CLOSE_BUTTON_X, rcButton.left);
         EXPECT_LE(rcButton.right, rc.right) << "button inside the face";
-        EXPECT_LE(g_nBarLeft + BAR_FULL_WIDTH, rc.right) << "bars inside the face";
-        EXPECT_LT(g_nCountsTop + 13, rc.bottom) << "counts line inside the face";
+        EXPECT_LE(kBarLeft + BAR_FULL_WIDTH, rc.right) << "bars inside the face";
+        EXPECT_LT(kCountsTop + 13, rc.bottom) << "counts line inside the face";
         PostMessageA(d.m_hWnd, WM_COMMAND, IDOK, 0);
     };
     EXPECT_EQ(IDOK, Run(dialog, strDir.c_str()));

@@ -18,7 +18,6 @@
 
 // The client's globals; the program defines them in its start-up code.
 std::vector<FileEntry> g_updateList;
-std::string g_strProgramDir;
 
 namespace {
 
