@@ -83,8 +83,9 @@ void RunJob(FetchJob& job) {
               (!job.bFlush || sink.Flush());
 }
 
+// The path's query (the updater's "?v=") names no file.
 std::string LocalFile(const std::string& strOut, const std::string& strPath) {
-    std::string strFile = strOut + "\\" + strPath.substr(1);
+    std::string strFile = strOut + "\\" + strPath.substr(1, strPath.find('?') - 1);
     for (char& c : strFile)
         if (c == '/') c = '\\';
     return strFile;

@@ -23,7 +23,8 @@ size_t Smaller(uint64_t a, size_t b) { return a < b ? static_cast<size_t>(a) : b
 
 }  // namespace
 
-DeltaTransfer::DeltaTransfer(HttpExchange& exchange, TransferMeter& meter, DiskBudget* pDisk, bool& bSingleRanges)
+DeltaTransfer::DeltaTransfer(HttpExchange& exchange, TransferMeter& meter, DiskBudget* pDisk,
+                             std::atomic<bool>& bSingleRanges)
     : m_exchange(exchange), m_meter(meter), m_bSingleRanges(bSingleRanges), m_pDisk(pDisk) {}
 
 FetchResult DeltaTransfer::Run(const FileRequest& request, const std::string& strIndexPath, BodyCheck* pIndexCheck) {

@@ -4,6 +4,7 @@
 // new file and a cut transfer resumes like any other.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,9 +23,9 @@ namespace net {
 
 class DeltaTransfer {
 public:
-    // bSingleRanges: the slot's memory that its server takes one span per
-    // request; this transfer reads and sets it.
-    DeltaTransfer(HttpExchange& exchange, TransferMeter& meter, DiskBudget* pDisk, bool& bSingleRanges);
+    // bSingleRanges: what the server's answers taught, that it takes one
+    // span per request; this transfer reads and sets it.
+    DeltaTransfer(HttpExchange& exchange, TransferMeter& meter, DiskBudget* pDisk, std::atomic<bool>& bSingleRanges);
     DeltaTransfer(const DeltaTransfer&) = delete;
     DeltaTransfer& operator=(const DeltaTransfer&) = delete;
 
@@ -54,7 +55,7 @@ private:
 
     HttpExchange& m_exchange;
     TransferMeter& m_meter;
-    bool& m_bSingleRanges;
+    std::atomic<bool>& m_bSingleRanges;
     DeltaMemoryShare m_memory;  // first, so it is given back after what it counts
     DiskBudget* m_pDisk;
     BodyCheck* m_pCheck = nullptr;

@@ -5,6 +5,7 @@
 
 #include "framework/SupportLog.h"
 #include "net/RequestInfo.h"
+#include "net/RequestShape.h"
 #include "net/TransferMath.h"
 
 namespace net {
@@ -35,6 +36,19 @@ std::string WithSlashes(std::string strPath) {
     return strPath;
 }
 
+bool GbkToUtf8(const std::string& strGbk, std::string& strUtf8) {
+    const int nBytes = static_cast<int>(strGbk.size());
+    const int nWide = MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, strGbk.data(), nBytes, nullptr, 0);
+    if (nWide <= 0) return false;
+    std::wstring wide(static_cast<size_t>(nWide), L'\0');
+    MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, strGbk.data(), nBytes, &wide[0], nWide);
+    const int nUtf8 = WideCharToMultiByte(CP_UTF8, 0, wide.data(), nWide, nullptr, 0, nullptr, nullptr);
+    if (nUtf8 <= 0) return false;
+    strUtf8.assign(static_cast<size_t>(nUtf8), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), nWide, &strUtf8[0], nUtf8, nullptr, nullptr);
+    return true;
+}
+
 }  // namespace
 
 HttpExchange::HttpExchange(const TransferContext& context, HINTERNET hConnect)
@@ -57,12 +71,23 @@ HINTERNET HttpExchange::OpenRequest(HINTERNET hConnect, const std::string& strPa
     return m_request.Adopt(hRequest) ? hRequest : nullptr;
 }
 
+// Servers that take only UTF-8 in a path (lighttpd as installed) refuse most
+// GBK names with 400: such a request is made once more with the name's UTF-8 twin.
+FetchResult HttpExchange::Send(const std::string& strRequestPath, const std::string& strHeaders) {
+    const std::string strPath = WithSlashes(strRequestPath);
+    FetchResult result = SendFollowing(strPath, strHeaders);
+    if (m_nStatus != 400) return result;
+    const std::string strTwin = Utf8TwinAddress(strPath, GbkToUtf8);
+    if (strTwin.empty()) return result;
+    m_request.Abandon();
+    return SendFollowing(strTwin, strHeaders);
+}
+
 // A redirect to another server gets a connection of its own, so the run's
 // later requests still go where the run sends them.
-FetchResult HttpExchange::Send(const std::string& strRequestPath, const std::string& strHeaders) {
+FetchResult HttpExchange::SendFollowing(std::string strPath, const std::string& strHeaders) {
     m_nStatus = 0;
     m_dwSendError = 0;
-    std::string strPath = WithSlashes(strRequestPath);
     HINTERNET hConnect = m_hConnect;
     for (int nHop = 0;; ++nHop) {
         HINTERNET hRequest = OpenRequest(hConnect, strPath);

@@ -27,6 +27,9 @@ struct TransferContext {
     BandwidthBudget* pBandwidth = nullptr;  // nullptr: no cap
     DWORD nStallLimitMs = 30000;            // how long a request may receive nothing
     fw::CancelToken* pCancel = nullptr;     // the run's; never null
+    // The server answered a request for several spans with one, 416 or the
+    // whole file: its transfers ask one span per request (nullptr: none shared).
+    std::atomic<bool>* pSingleRanges = nullptr;
 };
 
 class HttpExchange {
@@ -37,7 +40,8 @@ public:
 
     // GET strPath (not yet encoded slashes are turned to "/") with the extra
     // header lines, following at most five redirects, each for this request
-    // only. FETCH_DONE for a 200 or 206, whose body is then open to Read.
+    // only, and asking once more by the UTF-8 spelling of a GBK path that got
+    // a 400. FETCH_DONE for a 200 or 206, whose body is then open to Read.
     FetchResult Send(const std::string& strPath, const std::string& strHeaders);
     // The last answer's status (0: none came) and a failed send's error (0: none).
     int Status() const { return m_nStatus; }
@@ -63,6 +67,7 @@ public:
     FetchResult Failed(FetchResult result) const { return Cancelled() ? FETCH_CANCELLED : result; }
 
 private:
+    FetchResult SendFollowing(std::string strPath, const std::string& strHeaders);
     HINTERNET OpenRequest(HINTERNET hConnect, const std::string& strPath);
     FetchResult FollowTo(HINTERNET hRequest, std::string* pPath, HINTERNET* phConnect);
     bool ReadSize(DWORD* pnAsk);

@@ -107,7 +107,9 @@ FetchResult HttpFetcher::FetchDelta(const net::TransferContext& context, const F
     FetchResult result = FETCH_REJECTED;
     // Out of memory for the index or the scan: the whole file still comes.
     try {
-        net::DeltaTransfer delta(exchange, meter, context.pDisk, m_bSingleRanges);
+        // Without the server's own memory, this transfer learns alone.
+        std::atomic<bool> bAlone{false};
+        net::DeltaTransfer delta(exchange, meter, context.pDisk, context.pSingleRanges ? *context.pSingleRanges : bAlone);
         result = delta.Run(request, strIndexPath, pIndexCheck);
         m_report.bDeltaHopeless = delta.Hopeless();
     } catch (const std::bad_alloc&) {

@@ -70,7 +70,4 @@ private:
 
     net::TransferEvents* m_pEvents;
     TransferReport m_report;
-    // This slot's server answered a multi-range request with one range, 416 or
-    // the whole file: from then on it asks one range per request.
-    bool m_bSingleRanges = false;
 };

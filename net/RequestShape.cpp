@@ -18,6 +18,13 @@ void AppendEncoded(std::string& strOut, unsigned char c) {
     strOut += kHex[c & 15];
 }
 
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
 }  // namespace
 
 std::string EncodeUrlPath(const std::string& strPath) {
@@ -33,6 +40,43 @@ std::string EncodeUrlPath(const std::string& strPath) {
         } else {
             AppendEncoded(strOut, c);
         }
+    }
+    return strOut;
+}
+
+std::string EncodeUtf8UrlPath(const std::string& strUtf8) {
+    std::string strOut;
+    strOut.reserve(strUtf8.size() * 3);
+    for (char ch : strUtf8) {
+        unsigned char c = static_cast<unsigned char>(ch);
+        if (IsPlainUrlByte(c))
+            strOut += ch;
+        else
+            AppendEncoded(strOut, c);
+    }
+    return strOut;
+}
+
+std::string Utf8TwinAddress(const std::string& strAddress, GbkToUtf8Fn toUtf8) {
+    const size_t nQuery = strAddress.find('?');
+    const std::string strPath = DecodeUrlPath(strAddress.substr(0, nQuery));
+    std::string strUtf8;
+    if (!toUtf8(strPath, strUtf8) || strUtf8 == strPath) return std::string();
+    return EncodeUtf8UrlPath(strUtf8) + (nQuery == std::string::npos ? std::string() : strAddress.substr(nQuery));
+}
+
+std::string DecodeUrlPath(const std::string& strEncoded) {
+    std::string strOut;
+    strOut.reserve(strEncoded.size());
+    for (size_t i = 0; i < strEncoded.size(); ++i) {
+        int nHigh = i + 2 < strEncoded.size() && strEncoded[i] == '%' ? HexValue(strEncoded[i + 1]) : -1;
+        int nLow = nHigh >= 0 ? HexValue(strEncoded[i + 2]) : -1;
+        if (nLow < 0) {
+            strOut += strEncoded[i];
+            continue;
+        }
+        strOut += static_cast<char>(nHigh * 16 + nLow);
+        i += 2;
     }
     return strOut;
 }

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# A private lighttpd on 127.0.0.1 that serves a folder for the tests, set up as
-# the operators' guide says: its default request parsing refuses every path
-# that decodes to a byte no UTF-8 text holds (C0, C1, F5-FF), which many GBK
-# names do, sent raw or percent-encoded. Everything it writes stays in the
-# state folder.
+# A private lighttpd on 127.0.0.1 that serves a folder for the tests with its
+# default request parsing, which refuses every path that decodes to a byte no
+# UTF-8 text holds (C0, C1, F5-FF), as many GBK names do: the client then asks
+# for the UTF-8 spelling the publisher links. Everything it writes stays in
+# the state folder.
 #
 #   lighttpd.sh start <root-dir> <state-dir>
 #   lighttpd.sh stop <state-dir>
@@ -33,7 +33,6 @@ server.port = $port
 server.pid-file = "$state/lighttpd.pid"
 server.errorlog = "$state/error.log"
 mimetype.assign = ("" => "application/octet-stream")
-server.http-parseopts = ( "url-invalid-utf8-reject" => "disable" )
 CONF
     if lighttpd -f "$state/lighttpd.conf" </dev/null >>"$state/lighttpd.out" 2>&1; then
       for i in $(seq 1 50); do

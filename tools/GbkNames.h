@@ -18,6 +18,10 @@ bool NameToGbk(const std::string& strDisk, DiskNames nNames, std::string& strGbk
 // they are when they don't convert), unchanged on Windows.
 std::string GbkForDisplay(const std::string& strGbk);
 
+// The UTF-8 spelling of a GBK name or path, for servers that take only UTF-8
+// in a request; false where the bytes aren't GBK.
+bool GbkToUtf8(const std::string& strGbk, std::string& strUtf8);
+
 // Whether a double-byte character of the GBK name has c as its second byte.
 bool GbkHasTrailByte(const std::string& strName, char c);
 // Whether c occurs as a character of its own, never as a second byte.

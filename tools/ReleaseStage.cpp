@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "tools/DiskFiles.h"
+#include "tools/GbkNames.h"
 #include "update/Checksum.h"
 #include "update/Manifest.h"
 
@@ -73,19 +74,69 @@ bool CopyChecked(const std::string& strFrom, const PublishEntry& e, const std::s
     return false;
 }
 
+// Makes the folders of strRel ("a/b/name") below strBase; strParent: the last one.
+bool MakeParents(const std::string& strBase, const std::string& strRel, std::string& strParent,
+                 std::string& strError) {
+    strParent = strBase;
+    if (!MakeFolder(strParent, strError)) return false;
+    size_t nStart = 0;
+    for (size_t nEnd; (nEnd = strRel.find('/', nStart)) != std::string::npos; nStart = nEnd + 1)
+        if (!MakeFolder(strParent = DiskJoin(strParent, strRel.substr(nStart, nEnd - nStart)), strError))
+            return false;
+    return true;
+}
+
+std::string NameAfterSlash(const std::string& strRel) { return strRel.substr(strRel.rfind('/') + 1); }
+
 // <stage>/blocks/<the file's site path>, beside release/ as the client asks.
 bool WriteBlockIndex(const std::string& strStage, const PublishEntry& e, std::string& strError) {
-    std::string strFolder = DiskJoin(strStage, "blocks");
-    if (!MakeFolder(strFolder, strError)) return false;
-    size_t nStart = 0;
-    for (size_t nEnd; (nEnd = e.m_strSiteRel.find('/', nStart)) != std::string::npos; nStart = nEnd + 1)
-        if (!MakeFolder(strFolder = DiskJoin(strFolder, e.m_strSiteRel.substr(nStart, nEnd - nStart)), strError))
-            return false;
-    std::string strPath = DiskJoin(strFolder, e.m_strSiteRel.substr(nStart));
+    std::string strFolder;
+    if (!MakeParents(DiskJoin(strStage, "blocks"), e.m_strSiteRel, strFolder, strError)) return false;
+    std::string strPath = DiskJoin(strFolder, NameAfterSlash(e.m_strSiteRel));
     if (WriteTextFile(strPath, e.m_strBlockIndex)) return true;
     strError = "can't write the block index " + strPath;
     return false;
 }
+
+#ifndef _WIN32
+// The files below strRoot as "a/b/name", their names as the disk has them.
+bool ListFilesBelow(const std::string& strRoot, const std::string& strRel, std::vector<std::string>& files) {
+    std::vector<DiskItem> items;
+    if (!DiskListFolder(strRel.empty() ? strRoot : DiskPathOf(strRoot, strRel), items)) return false;
+    for (const DiskItem& item : items) {
+        const std::string strPath = strRel.empty() ? item.m_strName : strRel + "/" + item.m_strName;
+        if (item.m_nKind == DiskKind::Dir && !ListFilesBelow(strRoot, strPath, files)) return false;
+        if (item.m_nKind == DiskKind::File) files.push_back(strPath);
+    }
+    return true;
+}
+
+// Servers that take only UTF-8 in a request (lighttpd as installed) refuse
+// most GBK names; the client then asks for the UTF-8 spelling, which is
+// linked here to the same file. A spelling some other file already has is
+// left to that file.
+bool AddUtf8Twins(const std::string& strRoot, std::string& strError) {
+    std::vector<std::string> files;
+    if (DiskKindOf(strRoot) != DiskKind::Dir) return true;
+    if (!ListFilesBelow(strRoot, "", files)) {
+        strError = "can't list " + strRoot;
+        return false;
+    }
+    for (const std::string& strRel : files) {
+        std::string strTwin, strFolder;
+        if (!GbkToUtf8(strRel, strTwin) || strTwin == strRel) continue;
+        if (!MakeParents(strRoot, strTwin, strFolder, strError)) return false;
+        const std::string strTarget = DiskJoin(strFolder, NameAfterSlash(strTwin));
+        if (DiskKindOf(strTarget) != DiskKind::Missing) continue;
+        if (!DiskHardLink(DiskPathOf(strRoot, strRel), strTarget)) {
+            strError = "can't link " + strTarget;
+            return false;
+        }
+    }
+    return true;
+}
+
+#endif
 
 }  // namespace
 
@@ -134,5 +185,17 @@ bool StageFiles(const std::string& strRoot, const std::string& strStage, const s
         progress.m_nBytesDone += e.m_nSize;
         if (options.m_onProgress) options.m_onProgress(progress);
     }
+    return true;
+}
+
+bool AddUtf8Spellings(const std::string& strStage, std::string& strError) {
+#ifdef _WIN32
+    // The ANSI calls can't name a file in UTF-8: publish.exe writes no twins.
+    (void)strStage;
+    (void)strError;
+#else
+    for (const char* pszTree : {"release", "blocks", "patches"})
+        if (!AddUtf8Twins(DiskJoin(strStage, pszTree), strError)) return false;
+#endif
     return true;
 }

@@ -15,6 +15,11 @@ bool StageFiles(const std::string& strRoot, const std::string& strStage, const s
                 const std::vector<PublishEntry>& entries, const PublishOptions& options,
                 unsigned long long& nLinked, std::string& strError);
 
+// Links the UTF-8 spelling of every GBK-named file below the stage's
+// release/, blocks/ and patches/ to that file (the publisher on Windows
+// writes none).
+bool AddUtf8Spellings(const std::string& strStage, std::string& strError);
+
 // Writes a file whole and through to the disk, under a temporary name moved into place.
 bool WriteTextFile(const std::string& strPath, const std::string& strText);
 // Flushes a folder's entries and those of every folder below it.

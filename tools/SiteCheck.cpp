@@ -3,11 +3,15 @@
 
 #include <atomic>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
 
 #include "net/BlockIndex.h"
+#include "net/RequestShape.h"
+#include "tools/GbkNames.h"
 #include "tools/ListText.h"
 #include "tools/Signing.h"
 #include "update/Checksum.h"
@@ -20,6 +24,18 @@ namespace {
 
 std::string EntryKey(const std::string& strDir, const std::string& strName) {
     return FoldCaseAZ(strDir == "\\" ? "/" : strDir) + ":" + FoldCaseAZ(strName);
+}
+
+// A file as the client asks for it: a 400 for a GBK path is asked once more
+// by its UTF-8 spelling (servers that take only UTF-8 names); onRestart
+// forgets what the first answer's body fed.
+bool GetAsClient(SiteFetcher& fetcher, const std::string& strAddress, const BodySink& onData,
+                 const std::function<void()>& onRestart, int& nStatus, std::string& strError) {
+    if (!fetcher.Get(strAddress, false, onData, nStatus, strError)) return false;
+    const std::string strTwin = nStatus == 400 ? net::Utf8TwinAddress(strAddress, GbkToUtf8) : std::string();
+    if (strTwin.empty()) return true;
+    onRestart();
+    return fetcher.Get(strTwin, false, onData, nStatus, strError);
 }
 
 // The list's entries read line by line with the client's own reader.
@@ -134,21 +150,27 @@ private:
         FileResult& r = m_results[i];
         std::string strPath = SitePath("/release/", e);
         uint32_t nCrc = ChecksumStart();
-        Sha256Stream sha;
+        auto sha = std::make_unique<Sha256Stream>();
         int nStatus = 0;
         std::string strError = strOpenError;
         std::string strAddress = FileAddress(m_options.m_strProduct, e.m_strDir, e.m_strName, e.m_nCrc);
-        bool bAnswered = fetcher && fetcher->Get(strAddress, false, [&](const char* p, size_t n) {
+        auto onData = [&](const char* p, size_t n) {
             nCrc = ChecksumUpdate(nCrc, p, n);
-            sha.Update(p, n);
+            sha->Update(p, n);
             r.m_nBytes += n;
-        }, nStatus, strError);
+        };
+        auto onRestart = [&] {
+            nCrc = ChecksumStart();
+            sha = std::make_unique<Sha256Stream>();
+            r.m_nBytes = 0;
+        };
+        bool bAnswered = fetcher && GetAsClient(*fetcher, strAddress, onData, onRestart, nStatus, strError);
         unsigned char digest[32];
         if (!bAnswered) r.m_findings.push_back({Finding::Failed, strPath, strError});
         else if (nStatus == 404) r.m_findings.push_back({Finding::Missing, strPath, "HTTP status 404"});
         else if (nStatus != 200) r.m_findings.push_back({Finding::Failed, strPath, "HTTP status " + std::to_string(nStatus)});
         else if (nCrc != e.m_nCrc) r.m_findings.push_back({Finding::Wrong, strPath, "served bytes don't match the list's checksum"});
-        else if (!sha.Finish(digest)) r.m_findings.push_back({Finding::Failed, strPath, "SHA-256 failed"});
+        else if (!sha->Finish(digest)) r.m_findings.push_back({Finding::Failed, strPath, "SHA-256 failed"});
         else if (!SignedAlike(e, r.m_nBytes, digest)) r.m_findings.push_back({Finding::Wrong, strPath, "served bytes aren't the ones filelist.sig signs"});
         else if (r.m_nBytes >= net::BLOCK_SIZE_MIN) CheckIndex(*fetcher, e, r, digest);
         Progress(r.m_nBytes);
@@ -166,9 +188,10 @@ private:
         std::string strPath = SitePath("/blocks/", e), strIndex, strError;
         int nStatus = 0;
         std::string strAddress = BlockIndexAddress(m_options.m_strProduct, e.m_strDir, e.m_strName, e.m_nCrc);
-        bool bAnswered = fetcher.Get(strAddress, false, [&](const char* p, size_t n) {
+        auto onData = [&](const char* p, size_t n) {
             if (strIndex.size() <= net::BLOCK_INDEX_MAX_BYTES) strIndex.append(p, n);
-        }, nStatus, strError);
+        };
+        bool bAnswered = GetAsClient(fetcher, strAddress, onData, [&] { strIndex.clear(); }, nStatus, strError);
         if (!bAnswered) r.m_findings.push_back({Finding::Failed, strPath, strError});
         else if (nStatus == 200) {
             std::string strWhy = IndexProblem(strIndex, r.m_nBytes, sha256);

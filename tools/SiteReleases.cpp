@@ -177,6 +177,7 @@ bool FillStage(const std::string& strRoot, const std::string& strStage, const Si
     if (!WritePatches(strStage, PatchBases(site, options.m_patch.m_nFrom), entries, options.m_patch, result.m_patches,
                       strError))
         return false;
+    if (!AddUtf8Spellings(strStage, strError)) return false;
     if (!WriteTextFile(DiskJoin(strStage, ID_FILE), result.m_strId + "\n"))
         return Fail(strError, "can't write " + DiskJoin(strStage, ID_FILE));
     // The list goes in last, once every file it names is in place.

@@ -216,7 +216,11 @@ FetchResult FilePolicy::OnServer(size_t i, bool bCounted, const ServerAttempt& a
     if (bCounted) m_outcome.nServer = i;
     return m_run.routes.Try(
         i, m_fetcher, m_run.cancel,
-        [&](HINTERNET hRoot, HINTERNET hConnect) { return attempt(m_run.Context(hRoot), hConnect); },
+        [&](HINTERNET hRoot, HINTERNET hConnect) {
+            net::TransferContext context = m_run.Context(hRoot);
+            context.pSingleRanges = m_run.routes.SingleRanges(i);
+            return attempt(context, hConnect);
+        },
         bCounted ? &m_outcome.nTries : &nUncounted);
 }
 

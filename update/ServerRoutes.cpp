@@ -79,6 +79,12 @@ HINTERNET ServerRoutes::Connection(size_t i) const {
     return route.bDirect ? route.direct.Get() : route.viaSettings.Get();
 }
 
+// The routes live as long as the run's transfers, and never move.
+std::atomic<bool>* ServerRoutes::SingleRanges(size_t i) const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return i < m_routes.size() ? &m_routes[i]->bSingleRanges : nullptr;
+}
+
 HINTERNET ServerRoutes::DirectAfterProxyFailure(size_t i, HINTERNET hFailed) {
     HINTERNET hDirect = nullptr;
     std::string strServer;

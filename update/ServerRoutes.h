@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -37,6 +38,8 @@ public:
     // Server i's way now: the root its redirects start from, and its connection.
     HINTERNET Root(size_t i) const;
     HINTERNET Connection(size_t i) const;
+    // What server i's answers taught its transfers: it takes one span per request.
+    std::atomic<bool>* SingleRanges(size_t i) const;
     // "direct", or the proxy the system's settings name, for the log.
     std::string Describe() const { return m_strProxy.empty() ? "direct" : "proxy " + m_strProxy; }
     bool ViaProxy() const { return !m_strProxy.empty(); }
@@ -64,6 +67,7 @@ private:
         fw::InternetHandle direct;
         bool bDirect = false;     // requests go direct now
         bool bNoDirect = false;   // direct was tried and failed
+        std::atomic<bool> bSingleRanges{false};
     };
 
     mutable std::mutex m_lock;  // guards the routes' ways; nothing slow runs under it

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "net/RequestShape.h"
 #include "tools/Publisher.h"
 #include "update/PathRules.h"
 #include "update/ServerPaths.h"
@@ -144,6 +145,9 @@ TEST(ServerPaths, EveryAddressIsEncodedAndVersioned) {
         {ListAddress("Hollo"), "/kroupdate/Hollo/filelist.list"},
         {ListAddress("Hollo", 0x10), "/kroupdate/Hollo/filelist.list?r=10"},
         {SignatureAddress("Hollo", 0x10), "/kroupdate/Hollo/filelist.sig?r=10"},
+        // The UTF-8 twin of a GBK path: each byte alone, so no "/" is taken for a trail byte.
+        {net::EncodeUtf8UrlPath("/r/\xE4\xB8\xAD/\xE6\x96\x87 a.txt"), "/r/%E4%B8%AD/%E6%96%87%20a.txt"},
+        {net::DecodeUrlPath("/r/%D6%d0/%81%5C/x%2G%2"), "/r/\xD6\xD0/\x81\\/x%2G%2"},
     };
     for (const Case& c : cases) EXPECT_EQ(c.got, c.want);
     EXPECT_NE(FreshToken(), FreshToken());

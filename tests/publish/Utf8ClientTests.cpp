@@ -14,8 +14,9 @@
 
 using namespace testing_support;
 
-// nginx, and lighttpd as the operators' guide sets it up: both serve names
-// whose GBK bytes are no UTF-8 (文件 ends in FE, 更新 holds FC).
+// nginx, and lighttpd as installed, which refuses names whose GBK bytes are
+// no UTF-8 (文件 ends in FE, 更新 holds FC): the client then asks for their
+// UTF-8 spelling.
 TEST(Utf8Release, ChineseFilesInChineseFoldersInstallFromEachServer) {
     struct Case { const char* pszServer; unsigned short nPort; } cases[] = {
         {"nginx", NginxPort()},
