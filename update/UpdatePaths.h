@@ -4,8 +4,11 @@
 
 #include <string>
 
+// The folder's name, relative to the program folder.
+const char* const kUpdateIniName = "UpdateINI";
+
 // strProgramDir ends in "\"; the folders' names don't.
-inline std::string UpdateIniFolder(const std::string& strProgramDir) { return strProgramDir + "UpdateINI"; }
+inline std::string UpdateIniFolder(const std::string& strProgramDir) { return strProgramDir + kUpdateIniName; }
 // A product's own folder in it: its list, state and serial.
 inline std::string ProductStateFolder(const std::string& strProgramDir, const std::string& strProduct) {
     return UpdateIniFolder(strProgramDir) + "\\" + strProduct;

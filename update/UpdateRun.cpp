@@ -3,7 +3,6 @@
 // handing each file to a free transfer slot.
 #include "update/UpdateRun.h"
 
-#include <direct.h>
 #include <mmsystem.h>
 
 #include <new>
@@ -126,7 +125,6 @@ void UpdateRun::OpenRunLog() {
 }
 
 bool UpdateRun::RunWithServers() {
-    _mkdir("UpdateINI");
     MakeDirectoryPath(m_settings.StateFolder().c_str());
     std::vector<FileEntry> remote;
     int nServer = FetchListFromAnyServer(remote);

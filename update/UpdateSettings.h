@@ -11,6 +11,7 @@
 
 #include "update/UpdateConfig.h"
 #include "update/UpdateKey.h"
+#include "update/UpdatePaths.h"
 
 // One update server of a run.
 struct UpdateServer {
@@ -40,7 +41,7 @@ struct UpdateSettings {
     std::string ServerName(size_t i) const;  // "host:port", for the log
 
     // The run's own files, relative to the program folder (the run's current folder).
-    std::string StateFolder() const { return "UpdateINI/" + strProduct; }
+    std::string StateFolder() const { return std::string(kUpdateIniName) + "/" + strProduct; }
     std::string ListPath() const { return StateFolder() + "/files.ini"; }
     std::string SignaturePath() const { return StateFolder() + "/filelist.sig"; }
 };
