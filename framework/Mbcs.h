@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 namespace fw {
 
@@ -16,5 +17,10 @@ inline bool IsLeadByte936(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
 // Position of the last single-byte ch in the first nLen bytes of psz,
 // stepping over double-byte characters; (size_t)-1 when there is none.
 size_t FindLastChar(const char* psz, size_t nLen, char ch);
+
+#ifdef _WIN32
+// GBK (code page 936) bytes as UTF-8; false where they aren't GBK.
+bool Gbk936ToUtf8(const std::string& strGbk, std::string& strUtf8);
+#endif
 
 }  // namespace fw

@@ -3,6 +3,7 @@
 
 #include <mmsystem.h>
 
+#include "framework/Mbcs.h"
 #include "framework/SupportLog.h"
 #include "net/RequestInfo.h"
 #include "net/RequestShape.h"
@@ -36,19 +37,6 @@ std::string WithSlashes(std::string strPath) {
     return strPath;
 }
 
-bool GbkToUtf8(const std::string& strGbk, std::string& strUtf8) {
-    const int nBytes = static_cast<int>(strGbk.size());
-    const int nWide = MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, strGbk.data(), nBytes, nullptr, 0);
-    if (nWide <= 0) return false;
-    std::wstring wide(static_cast<size_t>(nWide), L'\0');
-    MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, strGbk.data(), nBytes, &wide[0], nWide);
-    const int nUtf8 = WideCharToMultiByte(CP_UTF8, 0, wide.data(), nWide, nullptr, 0, nullptr, nullptr);
-    if (nUtf8 <= 0) return false;
-    strUtf8.assign(static_cast<size_t>(nUtf8), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), nWide, &strUtf8[0], nUtf8, nullptr, nullptr);
-    return true;
-}
-
 }  // namespace
 
 HttpExchange::HttpExchange(const TransferContext& context, HINTERNET hConnect)
@@ -77,7 +65,7 @@ FetchResult HttpExchange::Send(const std::string& strRequestPath, const std::str
     const std::string strPath = WithSlashes(strRequestPath);
     FetchResult result = SendFollowing(strPath, strHeaders);
     if (m_nStatus != 400) return result;
-    const std::string strTwin = Utf8TwinAddress(strPath, GbkToUtf8);
+    const std::string strTwin = Utf8TwinAddress(strPath, fw::Gbk936ToUtf8);
     if (strTwin.empty()) return result;
     m_request.Abandon();
     return SendFollowing(strTwin, strHeaders);

@@ -3,9 +3,7 @@
 
 #include "update/PathRules.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
+#ifndef _WIN32
 #include <iconv.h>
 
 #include <cerrno>
@@ -69,16 +67,7 @@ bool GbkToUtf8(const std::string& strGbk, std::string& strUtf8) {
 #ifndef _WIN32
     return Convert("UTF-8", "CP936", strGbk, strUtf8);
 #else
-    const int nBytes = static_cast<int>(strGbk.size());
-    const int nWide = MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, strGbk.data(), nBytes, nullptr, 0);
-    if (nWide <= 0) return false;
-    std::wstring wide(static_cast<size_t>(nWide), L'\0');
-    MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, strGbk.data(), nBytes, &wide[0], nWide);
-    const int nUtf8 = WideCharToMultiByte(CP_UTF8, 0, wide.data(), nWide, nullptr, 0, nullptr, nullptr);
-    if (nUtf8 <= 0) return false;
-    strUtf8.assign(static_cast<size_t>(nUtf8), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), nWide, &strUtf8[0], nUtf8, nullptr, nullptr);
-    return true;
+    return fw::Gbk936ToUtf8(strGbk, strUtf8);
 #endif
 }
 
