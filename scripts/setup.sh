@@ -22,7 +22,7 @@ packages=(
   xvfb x11-apps fonts-wqy-zenhei locales
   nginx-light curl zsync squid
   libzstd-dev zstd dpkg-dev
-  varnish lighttpd
+  varnish lighttpd trafficserver
 )
 # Without its preloader, 64-bit Wine now and then fails to reserve its address
 # space at start (a process that never runs); so it is part of every machine.
