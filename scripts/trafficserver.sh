@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A private Apache Traffic Server on 127.0.0.1 as a reverse proxy in front of
 # the tests' nginx, with the package's own settings but for its port, a small
-# cache and a log of its own. Its run root, configuration, cache and logs all
+# cache, a log of its own, and range requests passed to the origin (it answers
+# several spans of a cached object with all of it). Its run root, configuration, cache and logs all
 # stay in the state folder; the system's service and /etc are never used.
 #
 #   trafficserver.sh start <backend-port-file> <state-dir>
@@ -44,6 +45,7 @@ s|^CONFIG proxy.config.admin.user_id .*|CONFIG proxy.config.admin.user_id STRING
 s|^CONFIG proxy.config.log.periodic_tasks_interval .*|CONFIG proxy.config.log.periodic_tasks_interval INT 1|" "$state/etc/records.config"
   cat >>"$state/etc/records.config" <<RECORDS
 CONFIG proxy.config.log.max_secs_per_buffer INT 1
+CONFIG proxy.config.http.cache.range.lookup INT 0
 RECORDS
   echo "$state/cache 64M" >"$state/etc/storage.config"
   echo "map / http://127.0.0.1:$backend/" >"$state/etc/remap.config"
