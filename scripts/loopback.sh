@@ -33,3 +33,25 @@ stop_pid() {
   done
   kill -KILL "$pid" 2>/dev/null || true
 }
+
+# Starts a server on a free port, five tries: "$2 <port>" starts it (false
+# when it can't), and it must answer within 10 s, else "$3" ends it. Writes
+# the port to $1/port.
+start_on_free_port() {
+  local state=$1 launch=$2 halt=$3 attempt port i
+  for attempt in 1 2 3 4 5; do
+    port=$(free_port)
+    if "$launch" "$port"; then
+      for i in $(seq 1 100); do
+        if port_answers "$port"; then
+          echo "$port" >"$state/port"
+          return 0
+        fi
+        sleep 0.1
+      done
+    fi
+    "$halt"
+    echo "$(basename "$0" .sh): start on port $port failed (attempt $attempt)" >&2
+  done
+  return 1
+}

@@ -58,7 +58,7 @@ CONF
 
 start() {
   [ $# -ge 2 ] || usage
-  local backend state port attempt i
+  local backend state
   backend=$(cat "$1")
   mkdir -p "$2"
   state=$(cd "$2" && pwd)
@@ -66,22 +66,15 @@ start() {
   rm -rf "$state/cache" "$state/tmp"
   mkdir -p "$state/cache" "$state/tmp"
   : >"$state/access.log"
-  for attempt in 1 2 3 4 5; do
-    port=$(free_port)
-    write_config "$state" "$port" "$backend"
-    if nginx -p "$state" -c "$state/nginx.conf" -e "$state/error.log" </dev/null >>"$state/nginx.out" 2>&1; then
-      for i in $(seq 1 50); do
-        if port_answers "$port"; then
-          echo "$port" >"$state/port"
-          echo "nginx cache: caching 127.0.0.1:$backend on 127.0.0.1:$port"
-          return 0
-        fi
-        sleep 0.1
-      done
-      stop "$state"
-    fi
-    echo "nginx cache: start on port $port failed (attempt $attempt)" >&2
-  done
+  launch() {
+    write_config "$state" "$1" "$backend"
+    nginx -p "$state" -c "$state/nginx.conf" -e "$state/error.log" </dev/null >>"$state/nginx.out" 2>&1
+  }
+  halt() { stop "$state"; }
+  if start_on_free_port "$state" launch halt; then
+    echo "nginx cache: caching 127.0.0.1:$backend on 127.0.0.1:$(cat "$state/port")"
+    return 0
+  fi
   tail -n 20 "$state/error.log" "$state/nginx.out" >&2 || true
   return 1
 }

@@ -64,29 +64,22 @@ YAML
 
 start() {
   [ $# -ge 2 ] || usage
-  local backend state port attempt i
+  local backend state
   backend=$(cat "$1")
   mkdir -p "$2"
   state=$(cd "$2" && pwd)
   stop "$state"
-  for attempt in 1 2 3 4 5; do
-    port=$(free_port)
-    configure "$state" "$port" "$backend"
+  launch() {
+    configure "$state" "$1" "$backend"
     : >"$state/log/access.log"
     (cd "$state" && exec traffic_server --run-root="$state/runroot.yaml" </dev/null >>"$state/ts.out" 2>&1) &
     echo $! >"$state/ts.pid"
-    for i in $(seq 1 100); do
-      if port_answers "$port"; then
-        echo "$port" >"$state/port"
-        echo "trafficserver: caching 127.0.0.1:$backend on 127.0.0.1:$port"
-        return 0
-      fi
-      kill -0 "$(cat "$state/ts.pid")" 2>/dev/null || break
-      sleep 0.1
-    done
-    stop "$state"
-    echo "trafficserver: start on port $port failed (attempt $attempt)" >&2
-  done
+  }
+  halt() { stop "$state"; }
+  if start_on_free_port "$state" launch halt; then
+    echo "trafficserver: caching 127.0.0.1:$backend on 127.0.0.1:$(cat "$state/port")"
+    return 0
+  fi
   tail -n 20 "$state/ts.out" "$state/log/diags.log" >&2 || true
   return 1
 }
